@@ -1,0 +1,8 @@
+// The launcher's entry point and its one application object.
+#include <windows.h>
+
+#include "app/qarv_app.h"
+
+CQarv2009VURoruzApp theApp;
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return theApp.Run(instance); }

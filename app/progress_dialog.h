@@ -1,0 +1,45 @@
+// CQarv2009VURoruzDlg: the progress dialog, the system's only window in a normal run. The user
+// cannot close it; it ends when the setup worker asks (OK after WM_SETUP_FINISHED, or Cancel).
+#pragma once
+
+#include <windows.h>
+
+#include "framework/dialog.h"
+#include "framework/progress_ctrl.h"
+#include "setup/progress_target.h"
+#include "setup/setup_stages.h"
+
+// Timer on the dialog window that animates the status label.
+constexpr UINT_PTR kLabelTimerId = 100;
+
+class CQarv2009VURoruzDlg : public CDialog, public ProgressTarget {
+public:
+    explicit CQarv2009VURoruzDlg(const SetupStages& stages = RealSetupStages());
+
+    HWND ProgressBarWindow() const override { return m_progress.GetSafeHwnd(); }
+    const SetupStages& Stages() const { return m_stages; }
+
+    // The installed product's interface language: 0 Vietnamese notice, 1 English, else none.
+    int InterfaceLanguage() const { return m_interfaceLanguage; }
+    void SetInterfaceLanguage(int language) { m_interfaceLanguage = language; }
+
+protected:
+    void DoDataExchange() override;
+    BOOL PreTranslateMessage(MSG* message) override;
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnCommand(WORD controlId, WORD notifyCode) override;
+
+private:
+    void OnLabelTimer();
+    void OnProgressTimer();
+    void PaintIconic();
+
+    HICON m_hIcon;
+    CProgressCtrl m_progress;
+    int m_interfaceLanguage = 0;
+    const SetupStages& m_stages;
+};
+
+// The label's dot run for `dotCount` dots: string 501, a space and the dots.
+std::wstring StatusLabelText(const std::wstring& base, int dotCount);

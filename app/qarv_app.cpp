@@ -1,0 +1,22 @@
+// The application object's start-up.
+#include "app/qarv_app.h"
+
+#include <commctrl.h>
+
+#include "app/progress_dialog.h"
+
+BOOL CQarv2009VURoruzApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    CWinApp::InitInstance();
+    SetRegistryKey(kProfileRegistryKey);
+
+    CQarv2009VURoruzDlg dialog;
+    m_pMainWnd = &dialog;
+    dialog.DoModal();
+    m_pMainWnd = nullptr;
+    return FALSE;
+}

@@ -1,0 +1,29 @@
+// Strings, the application name and message boxes: the framework's resource-facing helpers.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qarv {
+
+// The module that carries the dialog templates, strings and icon: the running executable.
+HMODULE ResourceModule();
+
+// The string-table text for `id`, or the empty string when there is none.
+std::wstring LoadStringById(UINT id);
+
+// The executable's file name without its extension ("QarvPro 2009 Setup"): the caption of every
+// message box. Empty only if the module name cannot be read at all.
+std::wstring ApplicationName();
+
+// Shows string `stringId` in a box owned by `owner`, captioned with the application name, with the
+// OK button and the given icon style. Blocks until the user closes it. Safe on any thread: the
+// owner may belong to another thread, as the setup worker's boxes over the dialog do.
+int AppMessageBox(HWND owner, UINT stringId, UINT iconStyle);
+
+// Starts `routine(argument)` on a new thread at normal priority with the default stack. The thread
+// handle is not kept. Returns false when the thread could not be started.
+bool StartWorkerThread(unsigned(__stdcall* routine)(void*), void* argument);
+
+}  // namespace qarv

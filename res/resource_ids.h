@@ -1,0 +1,23 @@
+// Resource ids shared by the resource script and the code. Plain #defines: windres reads this too.
+#pragma once
+
+#define IDD_PROGRESS_DIALOG 102
+#define IDI_APP_ICON 128
+#define IDR_PAYLOAD 129
+#define IDD_NOTICE_DIALOG 131
+
+#define IDS_SETUP_ERROR 500
+#define IDS_STATUS_LABEL 501
+#define IDS_UPGRADE_NOTICE_OEM 504
+#define IDS_UPGRADE_NOTICE 505
+#define IDS_DISK_SPACE_ERROR 506
+#define IDS_INSTALLED_NOTICE_VI 507
+#define IDS_INSTALLED_NOTICE_EN 508
+#define IDS_CANCEL_BUTTON 512
+
+#define IDC_STATUS_LABEL 1000
+#define IDC_PROGRESS_BAR 1001
+#define IDC_CANCEL_BUTTON 1002
+#define IDC_NOTICE_TEXT 1003
+#define IDC_CONTINUE_BUTTON 1004
+#define IDC_NOTICE_ICON 1005

@@ -1,0 +1,74 @@
+# Shared by scripts/test and scripts/demo: packages, builds, the Wine prefix and the X display.
+# Sourced, not run. Every process it starts is recorded and ended by qarv_cleanup.
+
+QARV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+QARV_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
+googletest wine wine64 gcab cabextract xvfb x11-utils imagemagick fonts-dejavu-core python3"
+QARV_WINE=/usr/lib/wine/wine64
+QARV_WINESERVER=/usr/lib/wine/wineserver
+QARV_PIDS=()
+
+qarv_log() { printf '== %s\n' "$*" >&2; }
+
+# Installs the Debian packages the build and the tests need; quick when they are all there.
+qarv_install_packages() {
+    local missing=()
+    for p in $QARV_PACKAGES; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    qarv_log "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Configures and builds one architecture: qarv_build i686|x86_64 [extra cmake args...]
+qarv_build() {
+    local arch="$1"; shift
+    local dir="$QARV_BUILD_ROOT/$arch"
+    cmake -S "$QARV_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolchain-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+    if ! cmake --build "$dir" -j"$(nproc)" >"$dir.build.log" 2>&1; then
+        grep -E 'error|Error [0-9]' "$dir.build.log" | head -n 40 >&2
+        return 1
+    fi
+    grep -E 'warning:' "$dir.build.log" >&2 || true
+}
+
+# A fresh, private Wine prefix with a persistent server: qarv_wine_prefix DIR
+qarv_wine_prefix() {
+    export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    "$QARV_WINE" wineboot -i </dev/null >/dev/null 2>&1
+    # A persistent server, and the prefix's services started once, so that no test inherits them
+    # (they would hold ctest's output pipe open) and no test pays their start-up.
+    "$QARV_WINESERVER" -p 600 </dev/null >/dev/null 2>&1 &
+    "$QARV_WINE" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+# An Xvfb display of its own; sets DISPLAY.
+qarv_start_display() {
+    local fdfile; fdfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" </dev/null >/dev/null 2>&1 &
+    QARV_PIDS+=($!)
+    for _ in $(seq 100); do [ -s "$fdfile" ] && break; sleep 0.05; done
+    export DISPLAY=":$(head -n1 "$fdfile")"
+    rm -f "$fdfile"
+}
+
+# Ends the prefix's server and everything recorded, by process id.
+qarv_cleanup() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        "$QARV_WINESERVER" -k >/dev/null 2>&1 || true
+        # Services of a killed server can linger: end them by the prefix they belong to.
+        for pid in $(pgrep -f 'wine|\.exe' 2>/dev/null); do
+            if { tr "\0" "\n" </proc/"$pid"/environ; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+                kill -9 "$pid" 2>/dev/null || true
+            fi
+        done
+    fi
+    for pid in "${QARV_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+}

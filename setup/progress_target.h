@@ -1,0 +1,13 @@
+// What the payload drop borrows from the progress dialog: its bar. A test gives a bar of its own.
+#pragma once
+
+#include <windows.h>
+
+class ProgressTarget {
+public:
+    // The msctls_progress32 window that takes PBM_SETPOS; sent to from the worker thread.
+    virtual HWND ProgressBarWindow() const = 0;
+
+protected:
+    ~ProgressTarget() = default;
+};

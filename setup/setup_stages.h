@@ -1,0 +1,28 @@
+// The operations the progress dialog and the setup worker call, as a table. The product runs the
+// real ones; a test may hand the dialog a table with some replaced to make a stage fail.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "diag/settings.h"
+#include "setup/work_folder.h"
+
+class CQarv2009VURoruzDlg;
+class ProgressTarget;
+
+struct SetupStages {
+    int (*isProductInstalled)(CQarv2009VURoruzDlg* dialog);
+    void (*registerRestart)();
+    void (*removePreviousGeneration)();
+    SetupSettings (*loadSetupSettings)();
+    WorkFolderStatus (*chooseWorkFolder)(std::wstring& folder);
+    int (*dropPayload)(HMODULE module, const wchar_t* containerPath, ProgressTarget* dialog);
+    int (*extractCabinet)(const wchar_t* containerPath, const wchar_t* workFolder, char* programPath);
+    int (*computeFileMd5)(const wchar_t* path, wchar_t* digestText);
+    int (*launchInstaller)(const wchar_t* programPath);
+};
+
+// The table of the real operations.
+const SetupStages& RealSetupStages();

@@ -1,0 +1,107 @@
+// The setup worker thread.
+#include "setup/setup_worker.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+
+#include "app/progress_dialog.h"
+#include "res/resource_ids.h"
+#include "diag/trace.h"
+#include "framework/app_resources.h"
+#include "payload/cabinet_extractor.h"
+#include "payload/file_digest.h"
+#include "setup/installer_launch.h"
+#include "setup/path_conversion.h"
+
+namespace {
+
+// The error box, shown on the worker thread over the dialog; then the dialog ends with IDCANCEL.
+void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) {
+    qarv::AppMessageBox(dialog->GetSafeHwnd(), messageId, MB_ICONHAND);
+    dialog->OnCancel();
+}
+
+}  // namespace
+
+UINT ProgressTimerInterval(int position) {
+    const int remaining = 90 - position;
+    return remaining > 0 ? static_cast<UINT>(15000 / remaining) : 15000u;
+}
+
+unsigned __stdcall SetupWorkerProc(void* argument) {
+    auto* dialog = static_cast<CQarv2009VURoruzDlg*>(argument);
+    if (dialog == nullptr) return 0;
+    try {
+        // Runs before the settings are read, so its trace lines are never written.
+        dialog->Stages().removePreviousGeneration();
+        RunSetupSequence(dialog);
+    } catch (...) {
+        // An allocation failure must not take the process down with a half-run setup and a
+        // dialog nobody can close: report it like any other failed stage.
+        FailSetup(dialog, IDS_SETUP_ERROR);
+    }
+    return 0;
+}
+
+void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
+    const SetupStages& stages = dialog->Stages();
+    const SetupSettings settings = stages.loadSetupSettings();
+
+    std::wstring workFolder;
+    const WorkFolderStatus status = stages.chooseWorkFolder(workFolder);
+    if (status == kWorkFolderNoSpareDrive || status == kWorkFolderWindowsDriveFull) {
+        FailSetup(dialog, IDS_DISK_SPACE_ERROR);
+        return;
+    }
+    if (status != kWorkFolderChosen || workFolder.empty()) {
+        FailSetup(dialog, IDS_SETUP_ERROR);
+        return;
+    }
+
+    // The temporary-name route leaves an empty placeholder file under the folder's name.
+    DeleteFileW(workFolder.c_str());
+    if (!CreateDirectoryW(workFolder.c_str(), nullptr)) {
+        FailSetup(dialog, IDS_SETUP_ERROR);
+        return;
+    }
+
+    const std::wstring containerPath = workFolder + L"\\qarv2009Setup.dat";
+    WriteTrace(L"VURoruz: Dropping file to %s ...\n", containerPath.c_str());
+    if (!stages.dropPayload(GetModuleHandleW(nullptr), containerPath.c_str(), dialog)) {
+        FailSetup(dialog, IDS_SETUP_ERROR);
+        return;
+    }
+
+    const int position = static_cast<int>(SendMessageW(dialog->ProgressBarWindow(), PBM_GETPOS, 0, 0));
+    SetTimer(dialog->GetSafeHwnd(), kProgressTimerId, ProgressTimerInterval(position), nullptr);
+
+    WriteTrace(L"VURoruz: Extracting file ...\n");
+    char ansiProgramPath[kProgramPathCapacity] = {};
+    wchar_t programPath[kWidePathCapacity] = {};
+    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), ansiProgramPath) ||
+        !AnsiPathToWide(ansiProgramPath, programPath)) {
+        WriteTrace(L"VURoruz: File extraction failed\n");
+        FailSetup(dialog, IDS_SETUP_ERROR);
+        return;
+    }
+    WriteTrace(L"VURoruz: File successfully extracted to %s\n", programPath);
+
+    DeleteFileW(containerPath.c_str());
+    Sleep(std::min(settings.dwSleepTime, kMaxSetupPauseMs));
+
+    wchar_t digestText[kDigestTextCapacity] = {};
+    if (stages.computeFileMd5(programPath, digestText)) {
+        WriteTrace(L"VURoruz: Target file MD5 is %s\n", digestText);
+    }
+
+    WriteTrace(L"VURoruz: Executing %s ...\n", programPath);
+    if (!stages.launchInstaller(programPath)) ShellOpenInstaller(programPath);
+
+    MoveFileExW(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExW(containerPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExW(workFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+
+    PostMessageW(dialog->GetSafeHwnd(), WM_SETUP_FINISHED, 0, 0);
+}

@@ -1,0 +1,27 @@
+// The setup worker: the body of the one background thread, which runs the whole setup sequence.
+#pragma once
+
+#include <windows.h>
+
+class CQarv2009VURoruzDlg;
+
+// WM_USER + 10: posted to the dialog once the sequence has finished successfully.
+constexpr UINT WM_SETUP_FINISHED = WM_USER + 10;
+
+// Timer on the dialog window that creeps the bar towards 90 after the drop.
+constexpr UINT_PTR kProgressTimerId = 200;
+
+// Longest pause taken from dwSleepTime. 4294967295 would otherwise be an infinite wait.
+constexpr DWORD kMaxSetupPauseMs = 300000;
+
+// Thread routine: `dialog` is the progress dialog, borrowed. Removes the previous generation, then
+// runs the sequence. Returns 0; with a null argument it does nothing.
+unsigned __stdcall SetupWorkerProc(void* dialog);
+
+// The sequence: settings, work folder, drop, extraction, digest, launch, reboot deletions. Ends by
+// posting WM_SETUP_FINISHED, or by an error box over the dialog followed by its Cancel operation.
+// Does not touch the dialog afterwards.
+void RunSetupSequence(CQarv2009VURoruzDlg* dialog);
+
+// The progress timer interval for bar position p (below 90): 15000 / (90 - p) milliseconds.
+UINT ProgressTimerInterval(int position);

@@ -1,0 +1,107 @@
+// The debug loop behind the trace capture program.
+#include "tools/tracecap/debug_capture.h"
+
+#include <vector>
+
+namespace qarv {
+namespace {
+
+constexpr size_t kMaxDebugStringChars = 65536;
+
+// Reads a NUL-terminated string of `charSize`-byte units from the debuggee, in small steps so that
+// a string ending near an unmapped page is still read in full.
+template <typename Char>
+std::basic_string<Char> ReadRemoteString(HANDLE process, const void* address) {
+    std::basic_string<Char> text;
+    const auto* cursor = static_cast<const BYTE*>(address);
+    Char piece[64];
+    while (text.size() < kMaxDebugStringChars) {
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(process, cursor, piece, sizeof(piece), &read) || read < sizeof(Char)) {
+            // Retry one character at a time up to the page end.
+            if (!ReadProcessMemory(process, cursor, piece, sizeof(Char), &read) || read < sizeof(Char)) break;
+        }
+        const size_t count = read / sizeof(Char);
+        for (size_t i = 0; i < count; ++i) {
+            if (piece[i] == 0) return text;
+            text.push_back(piece[i]);
+        }
+        cursor += count * sizeof(Char);
+    }
+    return text;
+}
+
+std::wstring AnsiToWide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+}  // namespace
+
+DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const DebugCaptureCallbacks& callbacks,
+                                    DWORD timeoutMs, const wchar_t* currentDirectory) {
+    DebugCaptureResult result;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(L'\0');
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                        currentDirectory, &startup, &info)) {
+        result.startError = GetLastError();
+        return result;
+    }
+    result.started = true;
+    if (callbacks.onStarted) callbacks.onStarted(info.dwProcessId, info.hProcess);
+
+    const ULONGLONG deadline = timeoutMs == INFINITE ? 0 : GetTickCount64() + timeoutMs;
+    bool running = true;
+    while (running) {
+        DEBUG_EVENT event{};
+        if (!WaitForDebugEvent(&event, 100)) {
+            if (deadline != 0 && !result.timedOut && GetTickCount64() > deadline) {
+                result.timedOut = true;
+                TerminateProcess(info.hProcess, 0xDEAD);
+            }
+            continue;
+        }
+        DWORD continueStatus = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+            case CREATE_PROCESS_DEBUG_EVENT:
+                if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+                break;
+            case LOAD_DLL_DEBUG_EVENT:
+                if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+                break;
+            case OUTPUT_DEBUG_STRING_EVENT: {
+                const OUTPUT_DEBUG_STRING_INFO& output = event.u.DebugString;
+                const std::wstring text = output.fUnicode
+                                              ? ReadRemoteString<wchar_t>(info.hProcess, output.lpDebugStringData)
+                                              : AnsiToWide(ReadRemoteString<char>(info.hProcess, output.lpDebugStringData));
+                if (callbacks.onOutput) callbacks.onOutput(text);
+                break;
+            }
+            case EXCEPTION_DEBUG_EVENT:
+                // The loader's initial breakpoint is ours to swallow; every other exception goes
+                // back to the debuggee's own handlers.
+                if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                    continueStatus = DBG_EXCEPTION_NOT_HANDLED;
+                break;
+            case EXIT_PROCESS_DEBUG_EVENT:
+                result.exitCode = event.u.ExitProcess.dwExitCode;
+                running = false;
+                break;
+            default:
+                break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return result;
+}
+
+}  // namespace qarv

@@ -1,0 +1,30 @@
+// Running a program as a debuggee and collecting what it writes to the debugger output stream.
+// Used by the trace capture program and by the tests; it works the same on Windows and Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace qarv {
+
+struct DebugCaptureResult {
+    bool started = false;  // the process was created
+    DWORD startError = 0;  // GetLastError of CreateProcessW when it was not
+    DWORD exitCode = 0;    // the debuggee's exit code
+    bool timedOut = false; // the deadline passed and the debuggee was terminated
+};
+
+struct DebugCaptureCallbacks {
+    std::function<void(const std::wstring& text)> onOutput;        // one debug string, as written
+    std::function<void(DWORD processId, HANDLE process)> onStarted;  // right after creation
+};
+
+// Starts `commandLine` with DEBUG_ONLY_THIS_PROCESS and runs the debug loop on the calling thread
+// until the process exits. `timeoutMs` bounds the whole run (INFINITE for none); past it the
+// debuggee is terminated. `currentDirectory` may be null.
+DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const DebugCaptureCallbacks& callbacks,
+                                    DWORD timeoutMs = INFINITE, const wchar_t* currentDirectory = nullptr);
+
+}  // namespace qarv
