@@ -2,7 +2,7 @@
 # Sourced, not run. Every process it starts is recorded and ended by qarv_cleanup.
 
 QARV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-QARV_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
+QARV_PACKAGES="cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
 googletest wine wine64 gcab cabextract xvfb x11-utils imagemagick fonts-dejavu-core python3"
 QARV_WINE=/usr/lib/wine/wine64
 QARV_WINESERVER=/usr/lib/wine/wineserver

@@ -1,0 +1,93 @@
+#!/bin/sh
+# The packer from the command line, as a release engineer uses it: usage: packer_test.sh PACKER WORKDIR
+# Checks the report, the cabinet's order and attributes, the payload against an independent
+# descrambler, byte-for-byte repeatability, and that bad input leaves no payload behind.
+set -u
+packer="$1"; work="$2"
+rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# An independent descrambler (the launcher's transform, written from its definition).
+cat > descramble.py <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+for start in range(0, len(data), 4096):
+    length = min(4096, len(data) - start)
+    k = (length % 256) ^ 0x5D
+    for i in range(length):
+        b = data[start + i]
+        m = i % 4
+        if m == 0: b ^= k
+        elif m == 1: b = (b - k) % 256
+        elif m == 2: b = ~b & 0xFF
+        else:
+            r = k & 7
+            b = ((b >> r) | (b << (8 - r))) & 0xFF
+        data[start + i] = b
+        k = (k + 1) % 256
+sys.stdout.buffer.write(data)
+PY
+
+mkdir installer
+head -c 20000 /dev/urandom > installer/setup.exe
+printf 'notes\r\n' > installer/notes.txt
+head -c 9000 /dev/zero > installer/data.bin
+
+# A folder: cabinet made, program last, attributes and date applied, MD5 reported.
+if ! "$packer" --output payload.bin --keep-cabinet kept.cab --folder installer --program setup.exe \
+      --date "2009-03-16 08:30:00" --attributes notes.txt=rh >report.txt 2>errors.txt; then
+  fail "folder packing failed: $(cat errors.txt)"
+fi
+cat report.txt
+listing=$(gcab -l kept.cab)
+[ "$(echo "$listing" | tail -n 1 | cut -d' ' -f1)" = setup.exe ] || fail "program is not last: $listing"
+echo "$listing" | grep -q '^notes.txt 7 2009-03-16 08:30:00 0x3$' || fail "notes.txt attributes/date: $listing"
+echo "$listing" | grep -q '^data.bin 9000 2009-03-16 08:30:00 0x20$' || fail "data.bin attributes/date: $listing"
+expected_md5=$(md5sum installer/setup.exe | cut -d' ' -f1 | tr a-f A-F)
+grep -q "program MD5  $expected_md5  setup.exe" report.txt || fail "report lacks MD5 $expected_md5"
+chunks=$(( ($(stat -c %s kept.cab) + 4095) / 4096 ))
+grep -q "in $chunks chunks" report.txt || fail "report lacks the chunk count $chunks"
+[ "$(stat -c %s payload.bin)" = "$(stat -c %s kept.cab)" ] || fail "payload and cabinet sizes differ"
+python3 descramble.py payload.bin > descrambled.cab && cmp -s descrambled.cab kept.cab || fail "payload does not descramble to the cabinet"
+cmp -s payload.bin kept.cab && fail "payload is not scrambled"
+
+# Same inputs, same bytes: a second run, and the kept cabinet packed as a cabinet.
+touch installer/*
+"$packer" --output again.bin --folder installer --program setup.exe --date "2009-03-16 08:30:00" \
+    --attributes notes.txt=rh >/dev/null 2>&1 || fail "second run failed"
+cmp -s payload.bin again.bin || fail "second run gave another payload"
+"$packer" --output fromcab.bin --cabinet kept.cab >cabreport.txt 2>&1 || fail "cabinet packing failed: $(cat cabreport.txt)"
+cmp -s payload.bin fromcab.bin || fail "packing the kept cabinet gave another payload"
+grep -q "program MD5  $expected_md5  setup.exe" cabreport.txt || fail "cabinet report lacks the MD5"
+
+# Bad input: a clear message, a non-zero exit, no payload, no partial file; an old payload stays.
+expect_refusal() {  # expect_refusal WORD-IN-MESSAGE packer-arguments...
+  word="$1"; shift
+  rm -f out.bin; printf 'old' > kept-old.bin
+  if "$packer" "$@" >stdout.txt 2>stderr.txt; then fail "accepted: $*"; fi
+  grep -qi "$word" stderr.txt || fail "message for '$*' lacks '$word': $(cat stderr.txt)"
+  [ -e out.bin ] && fail "payload left behind by: $*"
+  ls | grep -q partial && fail "partial file left behind by: $*"
+  [ "$(cat kept-old.bin)" = old ] || fail "an existing payload was touched by: $*"
+}
+expect_refusal "does not exist" --output out.bin --folder missing --program setup.exe
+expect_refusal "is not in folder" --output out.bin --folder installer --program other.exe
+printf 'MSCF but not really a cabinet' > fake.cab
+expect_refusal "not a" --output out.bin --cabinet fake.cab
+expect_refusal "not a" --output out.bin --cabinet installer/setup.exe
+expect_refusal "cannot read" --output out.bin --cabinet nothing.cab
+expect_refusal "cannot write" --output no/such/folder/out.bin --folder installer --program setup.exe
+expect_refusal "cannot write" --output kept-old.bin/out.bin --cabinet kept.cab
+mkdir -p nested/sub && cp installer/setup.exe nested/ && cp installer/notes.txt nested/sub/
+expect_refusal "subfolders" --output out.bin --folder nested --program setup.exe
+(cd nested && gcab -c -z ../withpath.cab setup.exe sub/notes.txt)
+expect_refusal "folder part" --output out.bin --cabinet withpath.cab
+expect_refusal "bad date" --output out.bin --folder installer --program setup.exe --date "2009-13-01 00:00:00"
+expect_refusal "not in the cabinet" --output out.bin --folder installer --program setup.exe --attributes nope.txt=r
+# A broken cabinet: a valid header over damaged data.
+cp kept.cab broken.cab && printf 'XXXXXXXXXXXXXXXX' | dd of=broken.cab bs=1 seek=400 conv=notrunc 2>/dev/null
+expect_refusal "checking the cabinet" --output out.bin --cabinet broken.cab
+
+[ $failures -eq 0 ] && echo "packer ok"
+exit $failures

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the launcher that ships (32-bit) around your own installer, in one command:
+#
+#   tools/packer/build-launcher.sh INSTALLER.cab
+#   tools/packer/build-launcher.sh INSTALLER-FOLDER PROGRAM-TO-START.exe
+#
+# Prints the packer's report (files, sizes, chunks, the program's MD5) and where the launcher is.
+# The build folder is build/release, or QARV_RELEASE_DIR.
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh"
+
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+fi
+source_path=$(realpath -e -- "$1") || { echo "no such installer: $1" >&2; exit 1; }
+program="${2:-}"
+if [ -d "$source_path" ] && [ -z "$program" ]; then
+    echo "$1 is a folder: name the program to start, e.g. $0 $1 setup.exe" >&2
+    exit 2
+fi
+if [ -f "$source_path" ] && [ -n "$program" ]; then
+    echo "$1 is a cabinet: the program to start is the file it holds last; give no program name" >&2
+    exit 2
+fi
+dir="${QARV_RELEASE_DIR:-$QARV_ROOT/build/release}"
+mkdir -p "$dir"
+
+qarv_install_packages
+cmake -S "$QARV_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolchain-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DQARV_BUILD_TESTS=OFF \
+    -DQARV_PAYLOAD_SOURCE="$source_path" -DQARV_PAYLOAD_PROGRAM="$program" >"$dir.configure.log" 2>&1 \
+    || { cat "$dir.configure.log" >&2; exit 1; }
+# The payload first, with the packer's report in view; then the launcher around it.
+rm -f "$dir/payload/qarv_payload.bin"
+cmake --build "$dir" --target qarv_payload 2>&1 | sed -n '/^qarv-packer/,$p' | grep -v '^\[\|^make\|Built target'
+cmake --build "$dir" --target launcher -j"$(nproc)" >"$dir.build.log" 2>&1 \
+    || { grep -E 'error|Error' "$dir.build.log" | head -n 40 >&2; exit 1; }
+echo "launcher: $dir/bin/QarvPro 2009 Setup.exe"

@@ -1,0 +1,341 @@
+// qarv-packer: makes the launcher's payload (RT_RCDATA 129) from an installer.
+//
+//   qarv-packer --output PAYLOAD --cabinet INSTALLER.cab
+//   qarv-packer --output PAYLOAD --folder DIR --program SETUP.exe
+//               [--date "YYYY-MM-DD HH:MM:SS"] [--attributes NAME=rhsa]... [--keep-cabinet CAB]
+//
+// From a folder it makes an MSZIP cabinet with gcab, the program to start last (the launcher
+// starts the file it closes last). It scrambles the cabinet chunk by chunk, checks that
+// descrambling gives the cabinet back, and prints the files, sizes, chunk count and the MD5 of the
+// program to start, in the form the launcher's trace shows. Nothing is written unless all of that
+// succeeds; the payload appears whole or not at all.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cabinet_layout.h"
+#include "md5.h"
+#include "payload/scramble_transform.h"
+#include "run_program.h"
+
+namespace packer {
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+    std::string output;
+    std::string cabinet;
+    std::string folder;
+    std::string program;
+    std::string keepCabinet;
+    std::string date;
+    std::vector<std::pair<std::string, std::uint16_t>> attributes;
+};
+
+const char kUsage[] =
+    "usage: qarv-packer --output PAYLOAD --cabinet INSTALLER.cab\n"
+    "       qarv-packer --output PAYLOAD --folder DIR --program SETUP.exe\n"
+    "                   [--date \"YYYY-MM-DD HH:MM:SS\"] [--attributes NAME=rhsa]... [--keep-cabinet CAB]\n"
+    "\n"
+    "Makes the launcher's payload from an installer cabinet, or from a folder of installer files\n"
+    "(packed with gcab, the program to start last). --date sets every file's cabinet date and time\n"
+    "(local time, as cabinets keep it); --attributes sets one file's cabinet attributes: r read-only,\n"
+    "h hidden, s system, a archive, - none.\n";
+
+std::string ErrorText() { return std::strerror(errno); }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const char* what) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw PackerError(std::string("cannot read ") + what + " '" + path + "': " + ErrorText());
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw PackerError(std::string("cannot read ") + what + " '" + path + "'");
+    return bytes;
+}
+
+// Writes through a temporary file beside `path` and renames it into place, so that `path` is
+// either left as it was or holds all of `bytes`.
+void WriteFileWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::string temporary = path + ".partial-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) throw PackerError("cannot write '" + path + "': " + ErrorText());
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote > 0) {
+            done += static_cast<std::size_t>(wrote);
+        } else if (wrote < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ok = false;
+        }
+    }
+    std::string failure = ok ? "" : ErrorText();
+    if (ok && (fchmod(fd, 0644) != 0 || fsync(fd) != 0)) {
+        ok = false;
+        failure = ErrorText();
+    }
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        failure = ErrorText();
+    }
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        failure = ErrorText();
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        throw PackerError("cannot write '" + path + "': " + failure);
+    }
+}
+
+// A private temporary folder, removed with what the packer put in it.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        const char* base = std::getenv("TMPDIR");
+        m_path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qarv-packer.XXXXXX";
+        if (mkdtemp(m_path.data()) == nullptr) throw PackerError("cannot make a temporary folder: " + ErrorText());
+    }
+    ~TemporaryFolder() {
+        for (const std::string& name : m_files) unlink(JoinPath(m_path, name).c_str());
+        rmdir(m_path.c_str());
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    std::string File(const std::string& name) {
+        m_files.push_back(name);
+        return JoinPath(m_path, name);
+    }
+
+private:
+    std::string m_path;
+    std::vector<std::string> m_files;
+};
+
+void RunTool(const std::vector<std::string>& arguments, std::string* output, const char* purpose) {
+    std::string errors;
+    std::string ownOutput;
+    const int status = RunProgram(arguments, output != nullptr ? output : &ownOutput, &errors);
+    if (status == 0) return;
+    std::string message = std::string(purpose) + ": " + arguments[0];
+    message += status < 0 ? " could not be run (is it installed?)" : " failed with status " + std::to_string(status);
+    // cabextract tells what is wrong on its standard output.
+    std::string details = errors.empty() ? ownOutput : errors;
+    while (!details.empty() && (details.back() == '\n' || details.back() == '\r')) details.pop_back();
+    if (!details.empty()) message += ":\n" + details;
+    throw PackerError(message);
+}
+
+// The installer folder's files: names sorted, the program to start last.
+std::vector<std::string> InstallerFiles(const std::string& folder, const std::string& program) {
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0) throw PackerError("folder '" + folder + "' does not exist: " + ErrorText());
+    if (!S_ISDIR(info.st_mode)) throw PackerError("'" + folder + "' is not a folder");
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) throw PackerError("cannot read folder '" + folder + "': " + ErrorText());
+    std::vector<std::string> names;
+    bool hasProgram = false;
+    std::string problem;
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat fileInfo {};
+        if (stat(JoinPath(folder, name).c_str(), &fileInfo) != 0 || !S_ISREG(fileInfo.st_mode)) {
+            problem = "'" + JoinPath(folder, name) +
+                      "' is not a plain file; the launcher extracts into one folder and creates no subfolders";
+            break;
+        }
+        if (name == program) {
+            hasProgram = true;
+        } else {
+            names.push_back(name);
+        }
+    }
+    closedir(dir);
+    if (!problem.empty()) throw PackerError(problem);
+    if (!hasProgram) throw PackerError("program '" + program + "' is not in folder '" + folder + "'");
+    std::sort(names.begin(), names.end());
+    names.push_back(program);
+    return names;
+}
+
+bool SameNameOnWindows(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+int Pack(const Options& options) {
+    TemporaryFolder work;
+    std::vector<std::uint8_t> cabinet;
+    std::string source;
+    if (!options.folder.empty()) {
+        const std::vector<std::string> names = InstallerFiles(options.folder, options.program);
+        const std::string made = work.File("installer.cab");
+        std::vector<std::string> arguments = {"gcab", "-c", "-z", "-n", made};
+        for (const std::string& name : names) arguments.push_back(JoinPath(options.folder, name));
+        RunTool(arguments, nullptr, "making the cabinet");
+        cabinet = ReadWholeFile(made, "the cabinet made by gcab");
+        source = "folder " + options.folder;
+    } else {
+        cabinet = ReadWholeFile(options.cabinet, "cabinet");
+        source = "cabinet " + options.cabinet;
+    }
+
+    std::vector<CabinetEntry> entries;
+    try {
+        entries = ReadCabinetEntries(cabinet);
+    } catch (const PackerError& error) {
+        throw PackerError("'" + (options.cabinet.empty() ? options.folder : options.cabinet) + "': " + error.what());
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string problem = ProblemWithEntryName(entries[i].name);
+        if (!problem.empty()) throw PackerError("file '" + entries[i].name + "' in the cabinet " + problem);
+        for (std::size_t j = 0; j < i; ++j) {
+            if (SameNameOnWindows(entries[i].name, entries[j].name)) {
+                throw PackerError("the cabinet holds two files named '" + entries[i].name + "'");
+            }
+        }
+    }
+    for (const auto& [name, attributes] : options.attributes) {
+        auto found = std::find_if(entries.begin(), entries.end(), [&](const CabinetEntry& e) { return e.name == name; });
+        if (found == entries.end()) throw PackerError("--attributes names '" + name + "', which is not in the cabinet");
+        SetEntryAttributes(cabinet, *found, attributes);
+        found->attributes = attributes;
+    }
+    if (!options.date.empty()) {
+        std::uint16_t date = 0, time = 0;
+        ParseDosDateTime(options.date, date, time);
+        for (CabinetEntry& entry : entries) {
+            SetEntryDateTime(cabinet, entry, date, time);
+            entry.date = date;
+            entry.time = time;
+        }
+    }
+
+    // The final cabinet must decode completely, and the program to start is read back from it.
+    const std::string checked = work.File("checked.cab");
+    WriteFileWhole(checked, cabinet);
+    RunTool({"cabextract", "-q", "-t", checked}, nullptr, "checking the cabinet");
+    const CabinetEntry& program = entries.back();
+    std::string programBytes;
+    RunTool({"cabextract", "-q", "-p", "-F", program.name, checked}, &programBytes, "reading the program to start");
+    if (programBytes.size() != program.size) {
+        throw PackerError("reading the program to start: '" + program.name + "' did not come back whole from the cabinet");
+    }
+    Md5 md5;
+    md5.Update(programBytes.data(), programBytes.size());
+    const std::string programDigest = md5.FinishHex();
+
+    std::vector<std::uint8_t> payload = cabinet;
+    ScramblePayload(payload.data(), payload.size());
+    std::vector<std::uint8_t> roundTrip = payload;
+    DescramblePayload(roundTrip.data(), roundTrip.size());
+    if (roundTrip != cabinet || (payload == cabinet && !cabinet.empty())) {
+        throw PackerError("round trip failed: descrambling the payload does not give the cabinet back");
+    }
+
+    if (!options.keepCabinet.empty()) WriteFileWhole(options.keepCabinet, cabinet);
+    WriteFileWhole(options.output, payload);
+
+    std::printf("qarv-packer: %s\n", source.c_str());
+    std::printf("  %-4s %-32s %10s  %-11s %s\n", "#", "file", "bytes", "attributes", "date (local)");
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const CabinetEntry& entry = entries[i];
+        std::printf("  %-4zu %-32s %10u  %-11s %s%s\n", i + 1, entry.name.c_str(), entry.size,
+                    FormatAttributes(entry.attributes).c_str(), FormatDosDateTime(entry.date, entry.time).c_str(),
+                    i + 1 == entries.size() ? "  <- program to start (closed last)" : "");
+    }
+    const std::size_t chunks = PayloadChunkCount(payload.size());
+    const std::uint32_t lastChunk = PayloadChunkLength((chunks - 1) * kPayloadChunkSize, payload.size());
+    std::printf("  cabinet      %zu bytes, %zu files\n", cabinet.size(), entries.size());
+    std::printf("  payload      %s: %zu bytes in %zu chunks (%zu of %u bytes, last %u bytes)\n",
+                options.output.c_str(), payload.size(), chunks, lastChunk == kPayloadChunkSize ? chunks : chunks - 1,
+                kPayloadChunkSize, lastChunk);
+    std::printf("  round trip   ok\n");
+    std::printf("  program MD5  %s  %s\n", programDigest.c_str(), program.name.c_str());
+    return 0;
+}
+
+int ParseArguments(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (flag == "--help" || flag == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "qarv-packer: %s needs a value\n%s", flag.c_str(), kUsage);
+            return kExitUsage;
+        }
+        const std::string value = argv[++i];
+        if (flag == "--output") {
+            options.output = value;
+        } else if (flag == "--cabinet") {
+            options.cabinet = value;
+        } else if (flag == "--folder") {
+            options.folder = value;
+        } else if (flag == "--program") {
+            options.program = value;
+        } else if (flag == "--keep-cabinet") {
+            options.keepCabinet = value;
+        } else if (flag == "--date") {
+            options.date = value;
+        } else if (flag == "--attributes") {
+            const std::size_t equals = value.rfind('=');
+            if (equals == std::string::npos || equals == 0) {
+                std::fprintf(stderr, "qarv-packer: --attributes takes NAME=LETTERS\n");
+                return kExitUsage;
+            }
+            options.attributes.emplace_back(value.substr(0, equals), ParseAttributeLetters(value.substr(equals + 1)));
+        } else {
+            std::fprintf(stderr, "qarv-packer: unknown option %s\n%s", flag.c_str(), kUsage);
+            return kExitUsage;
+        }
+    }
+    if (options.output.empty() || options.cabinet.empty() == options.folder.empty() ||
+        options.folder.empty() != options.program.empty()) {
+        std::fprintf(stderr, "qarv-packer: give --output, and either --cabinet or --folder with --program\n%s", kUsage);
+        return kExitUsage;
+    }
+    if (!options.cabinet.empty() && (!options.attributes.empty() || !options.date.empty())) {
+        std::fprintf(stderr, "qarv-packer: --date and --attributes go with --folder; a given cabinet is packed as it is\n");
+        return kExitUsage;
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace packer
+
+int main(int argc, char** argv) {
+    try {
+        packer::Options options;
+        if (const int usage = packer::ParseArguments(argc, argv, options)) return usage;
+        return packer::Pack(options);
+    } catch (const packer::PackerError& error) {
+        std::fprintf(stderr, "qarv-packer: error: %s\n", error.what());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "qarv-packer: error: %s\n", error.what());
+    }
+    return packer::kExitFailure;
+}
