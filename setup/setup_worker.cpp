@@ -62,7 +62,7 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
 
     // The temporary-name route leaves an empty placeholder file under the folder's name.
     DeleteFileW(workFolder.c_str());
-    if (!CreateDirectoryW(workFolder.c_str(), nullptr)) {
+    if (!CreateWorkFolder(workFolder)) {
         FailSetup(dialog, IDS_SETUP_ERROR);
         return;
     }

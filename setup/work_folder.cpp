@@ -1,9 +1,175 @@
-// Work-folder selection.
-// Not built yet: until the free-space routes exist this reports a failed system call, which the
-// setup worker turns into its general error message. It never invents a folder.
+// Work-folder selection: the Windows drive's free space picks the temporary folder, a dated folder
+// on a spare fixed drive, or a refusal.
 #include "setup/work_folder.h"
+
+#include <sddl.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "common/unique_handle.h"
+
+namespace {
+
+constexpr DWORD kWindowsDirectoryCapacity = 260;
+constexpr DWORD kTemporaryPathCapacity = 1024;
+
+WorkFolderSystemCalls RealCalls() { return {GetDiskFreeSpaceExW, GetDriveTypeW, GetTickCount}; }
+
+WorkFolderSystemCalls g_calls = RealCalls();
+
+// Free bytes available to the caller on `root`; false when the query fails.
+bool FreeBytes(const std::wstring& root, ULONGLONG& freeBytes) {
+    ULARGE_INTEGER available = {};
+    if (!g_calls.getDiskFreeSpaceEx(root.c_str(), &available, nullptr, nullptr)) return false;
+    freeBytes = available.QuadPart;
+    return true;
+}
+
+bool SameDriveRoot(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// The long name of a fresh, empty temporary file "_IS????.tmp" in the user's temporary folder, or
+// the empty string when any of the calls fails (the placeholder is then removed again).
+std::wstring MakeTemporaryFolderName() {
+    wchar_t temporaryPath[kTemporaryPathCapacity] = {};
+    const DWORD pathLength = GetTempPathW(kTemporaryPathCapacity, temporaryPath);
+    if (pathLength == 0 || pathLength >= kTemporaryPathCapacity) return std::wstring();
+
+    // GetTempFileNameW writes up to MAX_PATH characters and refuses longer folders itself.
+    wchar_t fileName[MAX_PATH] = {};
+    if (GetTempFileNameW(temporaryPath, L"_IS", 0, fileName) == 0) return std::wstring();
+
+    wchar_t longName[kTemporaryPathCapacity] = {};
+    const DWORD longLength = GetLongPathNameW(fileName, longName, kTemporaryPathCapacity);
+    if (longLength == 0 || longLength >= kTemporaryPathCapacity) {
+        DeleteFileW(fileName);
+        return std::wstring();
+    }
+    return std::wstring(longName, longLength);
+}
+
+// "S-1-5-21-..." of the user the process runs as, or the empty string.
+std::wstring CurrentUserSidString() {
+    qarv::UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::wstring();
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size < sizeof(TOKEN_USER)) return std::wstring();
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return std::wstring();
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        return std::wstring();
+    }
+    std::wstring sid(text);
+    LocalFree(text);
+    return sid;
+}
+
+}  // namespace
+
+WorkFolderRoute WindowsDriveRoute(ULONGLONG freeBytes) {
+    const DWORD high = static_cast<DWORD>(freeBytes >> 32);
+    const DWORD low = static_cast<DWORD>(freeBytes);
+    if (high != 0) return WorkFolderRoute::TemporaryFolder;
+    if (low < kWindowsDriveRefusalBytes) return WorkFolderRoute::Refused;
+    if (low <= kWindowsDriveTemporaryBytes) return WorkFolderRoute::SpareDrive;
+    return WorkFolderRoute::TemporaryFolder;
+}
+
+bool SpareDriveHasRoom(ULONGLONG freeBytes) {
+    return static_cast<DWORD>(freeBytes >> 32) != 0 || static_cast<DWORD>(freeBytes) > kSpareDriveMinimumBytes;
+}
 
 WorkFolderStatus ChooseWorkFolder(std::wstring& folder) {
     folder.clear();
-    return kWorkFolderSystemCallFailed;
+
+    wchar_t windowsDirectory[kWindowsDirectoryCapacity] = {};
+    const UINT length = GetWindowsDirectoryW(windowsDirectory, kWindowsDirectoryCapacity);
+    // A result of the capacity or more means the text did not fit and the buffer holds nothing.
+    if (length < 2 || length >= kWindowsDirectoryCapacity) return kWorkFolderSystemCallFailed;
+    const std::wstring windowsRoot(windowsDirectory, 2);
+
+    ULONGLONG freeBytes = 0;
+    if (!FreeBytes(windowsRoot, freeBytes)) return kWorkFolderSystemCallFailed;
+
+    switch (WindowsDriveRoute(freeBytes)) {
+        case WorkFolderRoute::Refused:
+            return kWorkFolderWindowsDriveFull;
+        case WorkFolderRoute::SpareDrive: {
+            const std::wstring spareRoot = FindSpareFixedDrive(windowsRoot);
+            if (spareRoot.empty()) return kWorkFolderNoSpareDrive;
+            folder = MakeDatedFolderName(spareRoot);
+            return kWorkFolderChosen;
+        }
+        case WorkFolderRoute::TemporaryFolder:
+            break;
+    }
+
+    // The drive that holds the temporary folder is not measured.
+    folder = MakeTemporaryFolderName();
+    return folder.empty() ? kWorkFolderSystemCallFailed : kWorkFolderChosen;
 }
+
+std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot) {
+    // Indexes 2 to 31 from 'A': C: to Z:, then six punctuation characters that are never drives.
+    // Those are skipped outright: "\:" would otherwise name a path on the current drive.
+    for (int index = 2; index <= 31; ++index) {
+        const wchar_t letter = static_cast<wchar_t>(L'A' + index);
+        if (letter > L'Z') break;
+        const std::wstring candidate{letter, L':'};
+        if (SameDriveRoot(candidate, windowsRoot)) continue;
+        if (g_calls.getDriveType(candidate.c_str()) != DRIVE_FIXED) continue;
+        ULONGLONG freeBytes = 0;
+        if (!FreeBytes(candidate, freeBytes)) continue;
+        if (SpareDriveHasRoom(freeBytes)) return candidate;
+    }
+    return std::wstring();
+}
+
+std::wstring MakeDatedFolderName(const std::wstring& driveRoot) {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    // The tick count wraps past 2^31 after about 24.8 days; as a signed number it then prints with
+    // a minus sign, which is still a valid name.
+    const int tick = static_cast<int>(g_calls.getTickCount());
+    wchar_t suffix[64] = {};
+    swprintf(suffix, std::size(suffix), L"\\_IS%04d%02d%02d%d", now.wYear, now.wMonth, now.wDay, tick);
+    return driveRoot + suffix;
+}
+
+WorkFolderSecurity MakeWorkFolderSecurity() {
+    const std::wstring userSid = CurrentUserSidString();
+    if (userSid.empty()) return nullptr;
+
+    // P: protected, so nothing comes from a drive root where any local user may change new files.
+    // OICI: files the extraction writes inside inherit the same three entries.
+    const std::wstring descriptorText =
+        L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;" + userSid + L")";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptorText.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return nullptr;
+    }
+    return WorkFolderSecurity(descriptor);
+}
+
+int CreateWorkFolder(const std::wstring& folder) {
+    if (folder.empty()) return 0;
+    const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
+    if (!descriptor) return 0;
+
+    // Given at creation, so the folder never exists with default rights, not even for a moment.
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = descriptor.get();
+    attributes.bInheritHandle = FALSE;
+    return CreateDirectoryW(folder.c_str(), &attributes) ? 1 : 0;
+}
+
+WorkFolderSystemCalls& WorkFolderSystem() { return g_calls; }
+
+void ResetWorkFolderSystemCalls() { g_calls = RealCalls(); }

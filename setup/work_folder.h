@@ -1,6 +1,10 @@
-// Choosing the work folder by the free space of the Windows drive.
+// Choosing the work folder by the free space of the Windows drive, and creating it with rights
+// that only administrators, the system and the installing user hold.
 #pragma once
 
+#include <windows.h>
+
+#include <memory>
 #include <string>
 
 // Result of ChooseWorkFolder.
@@ -10,6 +14,55 @@ constexpr WorkFolderStatus kWorkFolderSystemCallFailed = 1;
 constexpr WorkFolderStatus kWorkFolderNoSpareDrive = 2;
 constexpr WorkFolderStatus kWorkFolderWindowsDriveFull = 3;
 
-// Empties `folder`, then chooses a work folder; `folder` is set only with kWorkFolderChosen.
-// Creates nothing but (on the temporary-folder route) an empty placeholder file of that name.
+// Free-space thresholds, compared with the low 32 bits of the free byte count; a non-zero high
+// part (4 GiB or more) beats every one of them.
+constexpr DWORD kWindowsDriveRefusalBytes = 0x20000000;     // below: refused (512 MiB)
+constexpr DWORD kWindowsDriveTemporaryBytes = 0x40000000;   // above: temporary folder (1 GiB)
+constexpr DWORD kSpareDriveMinimumBytes = 0x12C00000;       // a spare drive needs more (300 MiB)
+
+enum class WorkFolderRoute { Refused, SpareDrive, TemporaryFolder };
+
+// The route that `freeBytes` on the Windows drive selects.
+WorkFolderRoute WindowsDriveRoute(ULONGLONG freeBytes);
+
+// Whether a drive with `freeBytes` free has room to take the work folder.
+bool SpareDriveHasRoom(ULONGLONG freeBytes);
+
+// Empties `folder`, then chooses a work folder; `folder` is set only with kWorkFolderChosen, and
+// then never empty. Creates nothing but (on the temporary-folder route) an empty placeholder file
+// of that name; when a temporary-folder call fails the placeholder is removed and the result is
+// kWorkFolderSystemCallFailed.
 WorkFolderStatus ChooseWorkFolder(std::wstring& folder);
+
+// The root ("D:") of the first fixed drive after the Windows drive, in letter order, with more than
+// 300 MiB free, or the empty string. `windowsRoot` ("C:") is compared without regard to case.
+std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot);
+
+// "<root>\_IS<yyyy><mm><dd><tick count as a signed number>", from the local date and the tick count.
+std::wstring MakeDatedFolderName(const std::wstring& driveRoot);
+
+// Creates `folder` with a protected DACL: full control for Administrators, SYSTEM and the current
+// user, inherited by everything created inside, nothing inherited from the parent. Fails (0) when
+// the folder already exists or the rights cannot be built; the folder is then not created.
+int CreateWorkFolder(const std::wstring& folder);
+
+struct LocalMemoryDeleter {
+    void operator()(void* memory) const noexcept { LocalFree(memory); }
+};
+using WorkFolderSecurity = std::unique_ptr<void, LocalMemoryDeleter>;
+
+// The self-relative security descriptor CreateWorkFolder applies, or null when the current user's
+// identity cannot be read.
+WorkFolderSecurity MakeWorkFolderSecurity();
+
+// The platform calls the selection depends on, replaceable by a test where Wine cannot produce the
+// case (exact byte counts, a tick count past 2^31). The defaults are the real API.
+struct WorkFolderSystemCalls {
+    BOOL(WINAPI* getDiskFreeSpaceEx)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    UINT(WINAPI* getDriveType)(LPCWSTR);
+    DWORD(WINAPI* getTickCount)();
+};
+
+// The table in use; a test may overwrite entries and must call ResetWorkFolderSystemCalls after.
+WorkFolderSystemCalls& WorkFolderSystem();
+void ResetWorkFolderSystemCalls();

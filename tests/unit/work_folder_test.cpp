@@ -1,0 +1,349 @@
+// Work-folder selection: the free-space routes at their exact byte boundaries (through the
+// free-space, drive-type and tick-count table), the real temporary-folder route under Wine, and the
+// rights of the created folder.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <string>
+
+#include "setup/work_folder.h"
+
+namespace {
+
+constexpr ULONGLONG kFourGiB = 0x100000000ull;
+
+TEST(WorkFolderRoute, WindowsDriveThresholds) {
+    struct Case {
+        ULONGLONG freeBytes;
+        WorkFolderRoute route;
+    };
+    const Case cases[] = {
+        {0, WorkFolderRoute::Refused},
+        {536870911, WorkFolderRoute::Refused},
+        {536870912, WorkFolderRoute::SpareDrive},
+        {1073741824, WorkFolderRoute::SpareDrive},
+        {1073741825, WorkFolderRoute::TemporaryFolder},
+        // 4 GiB and more beats every threshold, whatever the low part holds.
+        {kFourGiB + 5, WorkFolderRoute::TemporaryFolder},
+        {kFourGiB + 536870912, WorkFolderRoute::TemporaryFolder},
+    };
+    for (const Case& c : cases) EXPECT_EQ(WindowsDriveRoute(c.freeBytes), c.route) << c.freeBytes;
+}
+
+TEST(WorkFolderRoute, SpareDriveNeedsMoreThan300MiB) {
+    EXPECT_FALSE(SpareDriveHasRoom(314572800));
+    EXPECT_TRUE(SpareDriveHasRoom(314572801));
+    EXPECT_TRUE(SpareDriveHasRoom(kFourGiB));
+    EXPECT_TRUE(SpareDriveHasRoom(kFourGiB + 1));
+}
+
+// Drives as a test arranges them: type and free bytes per root ("C:"); a missing free-space entry
+// makes the query fail.
+struct FakeDisks {
+    std::map<std::wstring, UINT> types;
+    std::map<std::wstring, ULONGLONG> freeBytes;
+    DWORD tick = 0;
+};
+FakeDisks g_disks;
+
+std::wstring UpperRoot(LPCWSTR root) {
+    std::wstring text(root);
+    for (wchar_t& c : text) c = static_cast<wchar_t>(towupper(c));
+    return text;
+}
+
+BOOL WINAPI FakeFreeSpace(LPCWSTR root, PULARGE_INTEGER available, PULARGE_INTEGER, PULARGE_INTEGER) {
+    const auto found = g_disks.freeBytes.find(UpperRoot(root));
+    if (found == g_disks.freeBytes.end()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    available->QuadPart = found->second;
+    return TRUE;
+}
+
+UINT WINAPI FakeDriveType(LPCWSTR root) {
+    const auto found = g_disks.types.find(UpperRoot(root));
+    return found == g_disks.types.end() ? DRIVE_NO_ROOT_DIR : found->second;
+}
+
+DWORD WINAPI FakeTickCount() { return g_disks.tick; }
+
+std::wstring WindowsRoot() {
+    wchar_t directory[MAX_PATH] = {};
+    GetWindowsDirectoryW(directory, MAX_PATH);
+    return UpperRoot(std::wstring(directory, 2).c_str());
+}
+
+std::wstring TodayStamp() {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    wchar_t text[16] = {};
+    swprintf(text, std::size(text), L"%04d%02d%02d", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
+class WorkFolderWithFakeDisks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_disks = FakeDisks{};
+        g_disks.types[WindowsRoot()] = DRIVE_FIXED;
+        g_disks.tick = 12345678;
+        WorkFolderSystem() = {FakeFreeSpace, FakeDriveType, FakeTickCount};
+    }
+    void TearDown() override { ResetWorkFolderSystemCalls(); }
+
+    void WindowsDriveFree(ULONGLONG bytes) { g_disks.freeBytes[WindowsRoot()] = bytes; }
+    void Drive(const wchar_t* root, UINT type, ULONGLONG bytes) {
+        g_disks.types[root] = type;
+        g_disks.freeBytes[root] = bytes;
+    }
+};
+
+TEST_F(WorkFolderWithFakeDisks, WindowsDriveBelow512MiBIsRefusedEvenWithSpareDrives) {
+    WindowsDriveFree(536870911);
+    Drive(L"D:", DRIVE_FIXED, kFourGiB);
+    std::wstring folder = L"left over";
+    EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderWindowsDriveFull);
+    EXPECT_TRUE(folder.empty());
+}
+
+TEST_F(WorkFolderWithFakeDisks, TightWindowsDriveWithoutSpareDriveGivesNoName) {
+    for (ULONGLONG bytes : {536870912ull, 1073741824ull}) {
+        WindowsDriveFree(bytes);
+        Drive(L"D:", DRIVE_FIXED, 314572800);  // exactly 300 MiB: not enough
+        Drive(L"E:", DRIVE_REMOVABLE, kFourGiB);
+        Drive(L"F:", DRIVE_REMOTE, kFourGiB);
+        Drive(L"G:", DRIVE_CDROM, kFourGiB);
+        Drive(L"H:", DRIVE_RAMDISK, kFourGiB);
+        g_disks.types[L"I:"] = DRIVE_FIXED;  // its free-space query fails
+        std::wstring folder = L"left over";
+        EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderNoSpareDrive) << bytes;
+        EXPECT_TRUE(folder.empty());
+    }
+}
+
+TEST_F(WorkFolderWithFakeDisks, TightWindowsDriveTakesFirstQualifyingDriveInLetterOrder) {
+    WindowsDriveFree(1073741824);
+    Drive(L"D:", DRIVE_FIXED, 314572800);
+    Drive(L"E:", DRIVE_FIXED, 314572801);
+    Drive(L"F:", DRIVE_FIXED, kFourGiB * 100);  // more room, but later in the alphabet
+    std::wstring folder;
+    ASSERT_EQ(ChooseWorkFolder(folder), kWorkFolderChosen);
+    EXPECT_EQ(folder, L"E:\\_IS" + TodayStamp() + L"12345678");
+}
+
+TEST_F(WorkFolderWithFakeDisks, SpareDriveWithHighPartQualifiesWhateverItsLowPart) {
+    Drive(L"D:", DRIVE_FIXED, kFourGiB);
+    EXPECT_EQ(FindSpareFixedDrive(WindowsRoot()), L"D:");
+}
+
+TEST_F(WorkFolderWithFakeDisks, WindowsDriveIsSkippedWhateverTheCaseOfItsLetter) {
+    Drive(L"C:", DRIVE_FIXED, kFourGiB);
+    Drive(L"K:", DRIVE_FIXED, kFourGiB);
+    EXPECT_EQ(FindSpareFixedDrive(L"c:"), L"K:");
+    EXPECT_EQ(FindSpareFixedDrive(L"C:"), L"K:");
+    EXPECT_EQ(FindSpareFixedDrive(L"K:"), L"C:");
+}
+
+TEST_F(WorkFolderWithFakeDisks, TickCountPast2To31PrintsWithAMinusSign) {
+    g_disks.tick = 0x80000000u;
+    EXPECT_EQ(MakeDatedFolderName(L"D:"), L"D:\\_IS" + TodayStamp() + L"-2147483648");
+    g_disks.tick = 0xFFFFFFFFu;
+    EXPECT_EQ(MakeDatedFolderName(L"D:"), L"D:\\_IS" + TodayStamp() + L"-1");
+    g_disks.tick = 0;
+    EXPECT_EQ(MakeDatedFolderName(L"Q:"), L"Q:\\_IS" + TodayStamp() + L"0");
+}
+
+TEST_F(WorkFolderWithFakeDisks, FailingFreeSpaceQueryOfWindowsDriveIsASystemCallFailure) {
+    Drive(L"D:", DRIVE_FIXED, kFourGiB);
+    std::wstring folder = L"left over";
+    EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);
+    EXPECT_TRUE(folder.empty());
+}
+
+// Sets TMP and TEMP for the process and puts them back afterwards.
+class TemporaryFolderOverride {
+public:
+    explicit TemporaryFolderOverride(const std::wstring& folder) {
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            wchar_t old[4096] = {};
+            const DWORD length = GetEnvironmentVariableW(name, old, 4096);
+            m_saved.emplace_back(name, length > 0 && length < 4096 ? std::wstring(old) : std::wstring());
+            SetEnvironmentVariableW(name, folder.c_str());
+        }
+    }
+    ~TemporaryFolderOverride() {
+        for (const auto& [name, value] : m_saved) SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+    }
+
+private:
+    std::vector<std::pair<const wchar_t*, std::wstring>> m_saved;
+};
+
+TEST_F(WorkFolderWithFakeDisks, FailingTemporaryFolderCallsGiveNoName) {
+    WindowsDriveFree(1073741825);
+    {
+        TemporaryFolderOverride missing(L"C:\\no such folder\\for the launcher");
+        std::wstring folder = L"left over";
+        EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);
+        EXPECT_TRUE(folder.empty());
+    }
+    {
+        TemporaryFolderOverride overlong(L"C:\\" + std::wstring(1100, L'x'));
+        std::wstring folder = L"left over";
+        EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);
+        EXPECT_TRUE(folder.empty());
+    }
+}
+
+// The real calls under Wine: C: has far more than 1 GiB here, so the temporary folder is used.
+TEST(WorkFolderReal, TemporaryRouteNamesAnEmptyPlaceholderInTheTemporaryFolder) {
+    std::wstring folder;
+    ASSERT_EQ(ChooseWorkFolder(folder), kWorkFolderChosen);
+    ASSERT_FALSE(folder.empty());
+
+    wchar_t temporaryPath[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temporaryPath);
+    wchar_t longTemporaryPath[MAX_PATH] = {};
+    GetLongPathNameW(temporaryPath, longTemporaryPath, MAX_PATH);
+    const std::wstring expectedPrefix = std::wstring(longTemporaryPath) + L"_IS";
+    EXPECT_EQ(folder.compare(0, expectedPrefix.size(), expectedPrefix), 0) << folder.c_str();
+
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW(folder.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_FALSE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(data.nFileSizeLow, 0u);
+    DeleteFileW(folder.c_str());
+}
+
+std::wstring SidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return std::wstring();
+    std::wstring result(text);
+    LocalFree(text);
+    return result;
+}
+
+std::wstring CurrentUserSid() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE buffer[512] = {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+    CloseHandle(token);
+    return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+struct AclSeen {
+    bool protectedDacl = false;
+    std::vector<std::wstring> sids;
+    std::vector<ACCESS_MASK> masks;
+    std::vector<BYTE> flags;
+};
+
+AclSeen ReadDacl(PSECURITY_DESCRIPTOR descriptor) {
+    AclSeen seen;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    seen.protectedDacl = (control & SE_DACL_PROTECTED) != 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present) return seen;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            seen.sids.push_back(L"not an allow entry");
+            continue;
+        }
+        seen.sids.push_back(SidText(&allowed->SidStart));
+        seen.masks.push_back(allowed->Mask);
+        seen.flags.push_back(allowed->Header.AceFlags);
+    }
+    return seen;
+}
+
+AclSeen ReadFolderDacl(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+        return AclSeen{};
+    }
+    AclSeen seen = ReadDacl(descriptor);
+    LocalFree(descriptor);
+    return seen;
+}
+
+bool GrantsAnyoneElse(const AclSeen& seen) {
+    for (const std::wstring& sid : seen.sids) {
+        // Everyone, Users, Authenticated Users, Interactive
+        if (sid == L"S-1-1-0" || sid == L"S-1-5-32-545" || sid == L"S-1-5-11" || sid == L"S-1-5-4") return true;
+    }
+    return false;
+}
+
+TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsSystemAndUser) {
+    const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
+    ASSERT_TRUE(descriptor);
+    const AclSeen seen = ReadDacl(descriptor.get());
+    EXPECT_TRUE(seen.protectedDacl);
+    EXPECT_EQ(seen.sids, (std::vector<std::wstring>{L"S-1-5-32-544", L"S-1-5-18", CurrentUserSid()}));
+    for (ACCESS_MASK mask : seen.masks) EXPECT_EQ(mask, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+    for (BYTE flags : seen.flags) EXPECT_EQ(flags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+}
+
+// Wine keeps a folder's rights as Unix permissions, so only what maps onto them can be read back:
+// a folder with default rights is open to everyone, the work folder is not.
+TEST(WorkFolderCreation, CreatedFolderIsClosedToOtherUsers) {
+    wchar_t temporaryPath[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temporaryPath);
+    const std::wstring base = std::wstring(temporaryPath) + L"_IS_rights_" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring folder = base + L"_work";
+    const std::wstring plainFolder = base + L"_plain";
+    RemoveDirectoryW(folder.c_str());
+    RemoveDirectoryW(plainFolder.c_str());
+
+    ASSERT_TRUE(CreateDirectoryW(plainFolder.c_str(), nullptr));
+    EXPECT_TRUE(GrantsAnyoneElse(ReadFolderDacl(plainFolder)));
+    RemoveDirectoryW(plainFolder.c_str());
+
+    ASSERT_EQ(CreateWorkFolder(folder), 1);
+    EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    const AclSeen seen = ReadFolderDacl(folder);
+    EXPECT_FALSE(seen.sids.empty());
+    EXPECT_FALSE(GrantsAnyoneElse(seen));
+
+    // An existing folder is never taken over: its rights are not ours.
+    EXPECT_EQ(CreateWorkFolder(folder), 0);
+    EXPECT_EQ(CreateWorkFolder(L""), 0);
+    RemoveDirectoryW(folder.c_str());
+}
+
+// A real extra fixed drive: tests/unit/work_folder_spare_drive.sh mounts size-limited file systems
+// as D: (exactly 300 MiB free) and E: (one more MiB) of the prefix and names the expected root here.
+TEST(WorkFolderReal, SpareDriveScanOnMountedDrives) {
+    const char* expected = std::getenv("QARV_SPARE_DRIVE_EXPECTED");
+    if (expected == nullptr || *expected == '\0') {
+        GTEST_SKIP() << "no test drives mounted (run through work_folder_spare_drive.sh as root)";
+    }
+    const std::wstring expectedRoot(expected, expected + std::strlen(expected));
+    EXPECT_EQ(GetDriveTypeW(L"D:"), static_cast<UINT>(DRIVE_FIXED));
+    EXPECT_EQ(FindSpareFixedDrive(WindowsRoot()), expectedRoot);
+
+    const std::wstring folder = MakeDatedFolderName(expectedRoot);
+    ASSERT_EQ(CreateWorkFolder(folder), 1) << folder.c_str();
+    EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
