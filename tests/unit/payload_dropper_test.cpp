@@ -171,3 +171,29 @@ TEST(PayloadProgress, PositionIsExactBeyondThe32BitProduct) {
 }
 
 }  // namespace
+
+namespace {
+
+// The i686 launcher that ships is not run here (no 32-bit Wine), but its payload is a resource
+// like any other: find it in language 1033 and drop it from the image loaded as a data file.
+TEST(PayloadShippedLauncher, CarriesItsPayloadInEnglishUs) {
+    const std::string shipped = QARV_I686_LAUNCHER;
+    if (shipped.empty()) GTEST_SKIP() << "this build was configured without the i686 launcher";
+    const std::wstring launcher = qarv::test::FromUnixPath(shipped);
+    HMODULE image = LoadLibraryExW(launcher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr) << "cannot load the i686 launcher as a data file";
+    qarv::ScopeExit unload([image] { FreeLibrary(image); });
+    EXPECT_NE(FindResourceExW(image, RT_RCDATA, MAKEINTRESOURCEW(129), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
+              nullptr);
+
+    ScratchFolder folder;
+    const std::wstring container = folder.File(L"qarv2009Setup.dat");
+    ASSERT_EQ(DropPayload(image, container.c_str(), nullptr), 1);
+    // Its build keeps the cabinet beside the launcher's bin folder.
+    const std::string root = shipped.substr(0, shipped.rfind("/bin/"));
+    const std::vector<std::uint8_t> kept = ReadWholeFile(qarv::test::FromUnixPath(root + "/payload/qarv_payload.cab"));
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(ReadWholeFile(container), kept);
+}
+
+}  // namespace
