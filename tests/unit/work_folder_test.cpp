@@ -6,8 +6,6 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <map>
 #include <string>
@@ -329,18 +327,22 @@ TEST(WorkFolderCreation, CreatedFolderIsClosedToOtherUsers) {
     RemoveDirectoryW(folder.c_str());
 }
 
-// A real extra fixed drive: tests/unit/work_folder_spare_drive.sh mounts size-limited file systems
-// as D: (exactly 300 MiB free) and E: (one more MiB) of the prefix and names the expected root here.
+// Real extra fixed drives: tests/unit/work_folder_spare_drive.sh mounts size-limited file systems
+// as D: (exactly 314,572,800 bytes free) and E: (301 MiB) of the prefix, each with a marker file.
 TEST(WorkFolderReal, SpareDriveScanOnMountedDrives) {
-    const char* expected = std::getenv("QARV_SPARE_DRIVE_EXPECTED");
-    if (expected == nullptr || *expected == '\0') {
-        GTEST_SKIP() << "no test drives mounted (run through work_folder_spare_drive.sh as root)";
+    if (GetFileAttributesW(L"D:\\qarv_spare_300m") == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesW(L"E:\\qarv_spare_301m") == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "no test drives mounted (work_folder_spare_drive.sh, as root)";
     }
-    const std::wstring expectedRoot(expected, expected + std::strlen(expected));
     EXPECT_EQ(GetDriveTypeW(L"D:"), static_cast<UINT>(DRIVE_FIXED));
-    EXPECT_EQ(FindSpareFixedDrive(WindowsRoot()), expectedRoot);
+    EXPECT_EQ(GetDriveTypeW(L"E:"), static_cast<UINT>(DRIVE_FIXED));
+    ULARGE_INTEGER free300 = {};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(L"D:", &free300, nullptr, nullptr));
+    EXPECT_EQ(free300.QuadPart, 314572800ull);
 
-    const std::wstring folder = MakeDatedFolderName(expectedRoot);
+    EXPECT_EQ(FindSpareFixedDrive(WindowsRoot()), L"E:");
+
+    const std::wstring folder = MakeDatedFolderName(L"E:");
     ASSERT_EQ(CreateWorkFolder(folder), 1) << folder.c_str();
     EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryW(folder.c_str());
