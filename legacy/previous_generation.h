@@ -1,6 +1,58 @@
 // Removing the product's previous (2006) generation before the setup sequence runs.
 #pragma once
 
+#include <windows.h>
+
+#include <cstddef>
+
+constexpr DWORD kPreviousGenerationPathCapacity = 1024;
+
+// Process-wide ANSI buffers (system code page), zero at start, used only on the setup worker thread.
+// The folder the previous generation recorded in "szQarv2006Dir", as stored.
+extern char PreviousGenerationFolder[kPreviousGenerationPathCapacity];
+
+struct ShellFolderBuffers {
+    char StartMenuPath[kPreviousGenerationPathCapacity];
+    char DesktopPath[kPreviousGenerationPathCapacity];
+    char ProgramsPath[kPreviousGenerationPathCapacity];
+};
+// The current user's "Start Menu", "Desktop" and "Programs" folders. The removal appends file
+// names to the first two in place.
+extern ShellFolderBuffers ShellFolderPaths;
+
 // Ends the previous generation's programs and removes its files, shortcuts, registry keys, shell
-// extension and updater, when that generation recorded its folder. Absorbs every failure.
+// extension and updater, when that generation recorded its folder. Absorbs every failure. Does
+// nothing at all, not even a wait, when no folder is recorded.
 void RemovePreviousGeneration();
+
+// Reads HKLM "SOFTWARE\Qarv" "szQarv2006Dir" (REG_SZ only) into PreviousGenerationFolder. Returns
+// the length of the text read; 0 means not recorded (no key, no value, another type, empty, or a
+// text that does not fit `capacity` bytes with its terminator). Creates the key empty when missing.
+int ReadPreviousGenerationFolder(DWORD capacity);
+
+// Reads the three folders from the current user's "Shell Folders" key into ShellFolderPaths. A value
+// that cannot be read leaves its buffer as it was. Returns 1 when the key was opened, else 0.
+int ReadShellFolderPaths();
+
+// Stops the updater (its window, then its processes) and removes its Run value and program file.
+// Non-zero when the program file was deleted.
+int RemoveUpdater();
+
+// Builds `folder` + `suffix` into `buffer` of `capacity` bytes. False, with the buffer emptied,
+// when the folder is empty or the name does not fit: such a name is skipped, never cut.
+bool ComposeName(char* buffer, size_t capacity, const char* folder, const char* suffix);
+
+// Appends `suffix` to the text in `buffer` of `capacity` bytes. False, with the buffer unchanged,
+// when the buffer holds no text (its folder was never read) or the result does not fit.
+bool AppendName(char* buffer, size_t capacity, const char* suffix);
+
+// The waits, open to tests that check which waits a removal made. Defaults to the real Sleep; a
+// test may replace it and must restore the default with ResetPreviousGenerationApi.
+struct PreviousGenerationApi {
+    void(WINAPI* sleep)(DWORD milliseconds);
+};
+PreviousGenerationApi& PreviousGenerationPlatform();
+void ResetPreviousGenerationApi();
+
+// Bound of the WM_DESTROY sent to the updater's window: a hung updater must not hold the setup.
+constexpr UINT kUpdaterMessageTimeoutMs = 5000;

@@ -1,0 +1,117 @@
+// Ending the previous generation's running programs.
+// GetModuleFileNameExW comes from kernel32 (K32GetModuleFileNameExW) with PSAPI_VERSION 2, so the
+// launcher imports no process-status DLL of its own.
+#define PSAPI_VERSION 2
+#include "legacy/process_termination.h"
+
+#include <psapi.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+#include <string>
+
+#include "common/unique_handle.h"
+#include "diag/trace.h"
+
+namespace {
+
+constexpr DWORD kAllProcessAccess = 0x1FFFFF;
+constexpr DWORD kModuleNameCapacity = 260;
+constexpr DWORD kLongPathCapacity = 1024;
+constexpr int kWindowTitleCapacity = 260;
+constexpr const wchar_t* kWindowClass = L"Qarv2006";
+constexpr const wchar_t* kWindowTitleMark = L"Qarv2006";
+
+ProcessTerminationApi RealApi() { return ProcessTerminationApi{CreateToolhelp32Snapshot}; }
+
+wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+// The long form of `process`'s main-module path, or empty when it cannot be read, does not fit,
+// or names no existing file.
+std::wstring MainModuleLongPath(HANDLE process) {
+    WriteTrace(L"Calling GetModuleFileNameEx\n");
+    wchar_t moduleName[kModuleNameCapacity] = {};
+    if (GetModuleFileNameExW(process, nullptr, moduleName, kModuleNameCapacity) == 0) return {};
+    WriteTrace(L"Module file name: %s\n", moduleName);
+
+    wchar_t longPath[kLongPathCapacity] = {};
+    const DWORD length = GetLongPathNameW(moduleName, longPath, kLongPathCapacity);
+    // A result of the capacity or more is the size needed, not a path: such a process cannot be
+    // the target, whose long form the caller could not have held either.
+    if (length == 0 || length >= kLongPathCapacity) return {};
+    std::wstring path(longPath, length);
+    if (!PathFileExistsW(path.c_str())) return {};
+    WriteTrace(L"Main module path: %s\n", path.c_str());
+    return path;
+}
+
+}  // namespace
+
+ProcessTerminationApi& ProcessTerminationPlatform() {
+    static ProcessTerminationApi api = RealApi();
+    return api;
+}
+
+void ResetProcessTerminationApi() { ProcessTerminationPlatform() = RealApi(); }
+
+bool PathsEqualFoldingAsciiOnly(const wchar_t* left, const wchar_t* right) {
+    for (;; ++left, ++right) {
+        if (FoldAscii(*left) != FoldAscii(*right)) return false;
+        if (*left == L'\0') return true;
+    }
+}
+
+int EnableDebugPrivilege() {
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &rawToken)) return 0;
+    TOKEN_PRIVILEGES privileges = {};
+    if (LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        // Whether the account holds the privilege is not examined: without it the opens that need
+        // it fail later and those processes are skipped.
+        AdjustTokenPrivileges(rawToken, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
+    }
+    return CloseHandle(rawToken);
+}
+
+int TerminateProcessesByPath(const wchar_t* targetPath) {
+    if (targetPath == nullptr) return 0;
+    WriteTrace(L"TryTerminateProcessW: %s\n", targetPath);
+
+    qarv::UniqueFile snapshot(ProcessTerminationPlatform().createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return 1;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    if (!Process32FirstW(snapshot.get(), &entry)) return 1;
+
+    int result = 0;
+    // No early exit after a match: every running copy of the program is ended.
+    do {
+        qarv::UniqueKernelHandle process(OpenProcess(kAllProcessAccess, FALSE, entry.th32ProcessID));
+        if (!process) continue;
+        const std::wstring path = MainModuleLongPath(process.get());
+        if (path.empty()) continue;
+        if (PathsEqualFoldingAsciiOnly(path.c_str(), targetPath) && TerminateProcess(process.get(), 0)) result = 1;
+    } while (Process32NextW(snapshot.get(), &entry));
+    return result;
+}
+
+HWND FindPreviousGenerationWindow() {
+    HWND window = FindWindowW(kWindowClass, nullptr);
+    if (window == nullptr) return nullptr;
+    wchar_t title[kWindowTitleCapacity] = {};
+    if (GetWindowTextW(window, title, kWindowTitleCapacity) == 0) return nullptr;
+    return std::wcsstr(title, kWindowTitleMark) != nullptr ? window : nullptr;
+}
+
+int TerminateByWindow() {
+    HWND window = FindPreviousGenerationWindow();
+    if (window == nullptr) return 0;
+    DWORD processId = 0;
+    if (GetWindowThreadProcessId(window, &processId) == 0 || processId == 0) return 0;
+    qarv::UniqueKernelHandle process(OpenProcess(kAllProcessAccess, FALSE, processId));
+    if (!process) return 0;
+    return TerminateProcess(process.get(), 0) ? 1 : 0;
+}
