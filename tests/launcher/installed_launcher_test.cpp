@@ -3,11 +3,10 @@
 // restart value of the latest start when nothing is installed.
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-
 #include <string>
 #include <vector>
 
+#include "tests/support/installed_temp_folder.h"
 #include "tests/support/launcher_run.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/test_paths.h"
@@ -58,25 +57,6 @@ bool ProgressDialogVisible(DWORD processId) {
     }
     return false;
 }
-
-// Sets TMP and TEMP for this process and the launchers it starts, and puts them back afterwards.
-class TemporaryFolderOverride {
-public:
-    explicit TemporaryFolderOverride(const wchar_t* folder) {
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            wchar_t old[4096] = {};
-            const DWORD length = GetEnvironmentVariableW(name, old, 4096);
-            m_saved.emplace_back(name, length > 0 && length < 4096 ? std::wstring(old) : std::wstring());
-            SetEnvironmentVariableW(name, folder);
-        }
-    }
-    ~TemporaryFolderOverride() {
-        for (const auto& [name, value] : m_saved) SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
-    }
-
-private:
-    std::vector<std::pair<const wchar_t*, std::wstring>> m_saved;
-};
 
 class InstalledLauncher : public ::testing::Test {
 protected:
@@ -179,7 +159,7 @@ TEST_F(InstalledLauncher, NotInstalledTwiceLeavesTheLatestLauncherQuoted) {
     const std::wstring second = CopyLauncher(m_base + L"\\second copy");
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
-    TemporaryFolderOverride unusable(L"C:\\no such folder\\for the launcher");
+    t::TemporaryFolderOverride unusable(L"C:\\no such folder\\for the launcher");
 
     for (const std::wstring& launcher : {first, second}) {
         SCOPED_TRACE(testing::Message() << launcher.c_str());
@@ -203,28 +183,6 @@ TEST_F(InstalledLauncher, NotInstalledTwiceLeavesTheLatestLauncherQuoted) {
     DWORD size = 0;
     ASSERT_TRUE(ReadRestartValue(value, size));
     EXPECT_EQ(value, L"\"" + second + L"\"");
-}
-
-// A launcher whose own path does not fit 260 characters writes no value rather than a cut one.
-TEST_F(InstalledLauncher, LauncherPathTooLongForTheBufferWritesNoRestartValue) {
-    // Exactly 260 characters: the shortest path that GetModuleFileNameW cannot end inside 260.
-    const std::wstring folder = m_base + L"\\" + std::wstring(260 - 23 - m_base.size() - 1, L'd');
-    const std::wstring launcher = CopyLauncher(folder);
-    if (launcher.empty()) GTEST_SKIP() << "the launcher cannot be copied to a path of 260 characters";
-    ASSERT_EQ(launcher.size(), 260u);
-    TemporaryFolderOverride unusable(L"C:\\no such folder\\for the launcher");
-    t::SetHklmString(t::kRunKey, kRestartValue, L"\"C:\\earlier\\QarvPro 2009 Setup.exe\"");
-
-    t::LauncherRun run(launcher);
-    if (run.ProcessId() == 0) GTEST_SKIP() << "a program at a path of " << launcher.size() << " characters does not start here";
-    const t::MessageBoxSeen box = t::WaitForMessageBox(run.ProcessId(), kWaitMs);
-    ASSERT_NE(box.window, nullptr);
-    std::wstring value;
-    DWORD size = 0;
-    ASSERT_TRUE(ReadRestartValue(value, size));
-    EXPECT_EQ(value, L"\"C:\\earlier\\QarvPro 2009 Setup.exe\"");  // left as it was, not overwritten
-    t::DismissMessageBox(box.window);
-    EXPECT_TRUE(run.WaitForExit(kWaitMs));
 }
 
 // The whole round with the demo payload: the first start installs the demo product and leaves the

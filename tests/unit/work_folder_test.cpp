@@ -11,6 +11,7 @@
 #include <string>
 
 #include "setup/work_folder.h"
+#include "tests/support/installed_temp_folder.h"
 
 namespace {
 
@@ -104,27 +105,27 @@ protected:
     }
 };
 
-TEST_F(WorkFolderWithFakeDisks, WindowsDriveBelow512MiBIsRefusedEvenWithSpareDrives) {
-    WindowsDriveFree(536870911);
-    Drive(L"D:", DRIVE_FIXED, kFourGiB);
+TEST_F(WorkFolderWithFakeDisks, RefusalsAndFailuresLeaveNoName) {
+    Drive(L"D:", DRIVE_FIXED, 314572800);  // exactly 300 MiB: not enough
+    Drive(L"E:", DRIVE_REMOVABLE, kFourGiB);
+    Drive(L"F:", DRIVE_REMOTE, kFourGiB);
+    Drive(L"G:", DRIVE_CDROM, kFourGiB);
+    Drive(L"H:", DRIVE_RAMDISK, kFourGiB);
+    g_disks.types[L"I:"] = DRIVE_FIXED;  // its free-space query fails
     std::wstring folder = L"left over";
-    EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderWindowsDriveFull);
+    EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);  // Windows drive not measurable
     EXPECT_TRUE(folder.empty());
-}
-
-TEST_F(WorkFolderWithFakeDisks, TightWindowsDriveWithoutSpareDriveGivesNoName) {
     for (ULONGLONG bytes : {536870912ull, 1073741824ull}) {
         WindowsDriveFree(bytes);
-        Drive(L"D:", DRIVE_FIXED, 314572800);  // exactly 300 MiB: not enough
-        Drive(L"E:", DRIVE_REMOVABLE, kFourGiB);
-        Drive(L"F:", DRIVE_REMOTE, kFourGiB);
-        Drive(L"G:", DRIVE_CDROM, kFourGiB);
-        Drive(L"H:", DRIVE_RAMDISK, kFourGiB);
-        g_disks.types[L"I:"] = DRIVE_FIXED;  // its free-space query fails
-        std::wstring folder = L"left over";
+        folder = L"left over";
         EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderNoSpareDrive) << bytes;
         EXPECT_TRUE(folder.empty());
     }
+    Drive(L"J:", DRIVE_FIXED, kFourGiB);
+    WindowsDriveFree(536870911);
+    folder = L"left over";
+    EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderWindowsDriveFull);
+    EXPECT_TRUE(folder.empty());
 }
 
 TEST_F(WorkFolderWithFakeDisks, TightWindowsDriveTakesFirstQualifyingDriveInLetterOrder) {
@@ -135,19 +136,12 @@ TEST_F(WorkFolderWithFakeDisks, TightWindowsDriveTakesFirstQualifyingDriveInLett
     std::wstring folder;
     ASSERT_EQ(ChooseWorkFolder(folder), kWorkFolderChosen);
     EXPECT_EQ(folder, L"E:\\_IS" + TodayStamp() + L"12345678");
-}
 
-TEST_F(WorkFolderWithFakeDisks, SpareDriveWithHighPartQualifiesWhateverItsLowPart) {
-    Drive(L"D:", DRIVE_FIXED, kFourGiB);
-    EXPECT_EQ(FindSpareFixedDrive(WindowsRoot()), L"D:");
-}
-
-TEST_F(WorkFolderWithFakeDisks, WindowsDriveIsSkippedWhateverTheCaseOfItsLetter) {
+    // The Windows drive is skipped whatever the case of its letter; 4 GiB free always qualifies.
     Drive(L"C:", DRIVE_FIXED, kFourGiB);
-    Drive(L"K:", DRIVE_FIXED, kFourGiB);
-    EXPECT_EQ(FindSpareFixedDrive(L"c:"), L"K:");
-    EXPECT_EQ(FindSpareFixedDrive(L"C:"), L"K:");
-    EXPECT_EQ(FindSpareFixedDrive(L"K:"), L"C:");
+    Drive(L"D:", DRIVE_FIXED, kFourGiB);
+    EXPECT_EQ(FindSpareFixedDrive(L"c:"), L"D:");
+    EXPECT_EQ(FindSpareFixedDrive(L"D:"), L"C:");
 }
 
 TEST_F(WorkFolderWithFakeDisks, TickCountPast2To31PrintsWithAMinusSign) {
@@ -155,46 +149,12 @@ TEST_F(WorkFolderWithFakeDisks, TickCountPast2To31PrintsWithAMinusSign) {
     EXPECT_EQ(MakeDatedFolderName(L"D:"), L"D:\\_IS" + TodayStamp() + L"-2147483648");
     g_disks.tick = 0xFFFFFFFFu;
     EXPECT_EQ(MakeDatedFolderName(L"D:"), L"D:\\_IS" + TodayStamp() + L"-1");
-    g_disks.tick = 0;
-    EXPECT_EQ(MakeDatedFolderName(L"Q:"), L"Q:\\_IS" + TodayStamp() + L"0");
 }
-
-TEST_F(WorkFolderWithFakeDisks, FailingFreeSpaceQueryOfWindowsDriveIsASystemCallFailure) {
-    Drive(L"D:", DRIVE_FIXED, kFourGiB);
-    std::wstring folder = L"left over";
-    EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);
-    EXPECT_TRUE(folder.empty());
-}
-
-// Sets TMP and TEMP for the process and puts them back afterwards.
-class TemporaryFolderOverride {
-public:
-    explicit TemporaryFolderOverride(const std::wstring& folder) {
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            wchar_t old[4096] = {};
-            const DWORD length = GetEnvironmentVariableW(name, old, 4096);
-            m_saved.emplace_back(name, length > 0 && length < 4096 ? std::wstring(old) : std::wstring());
-            SetEnvironmentVariableW(name, folder.c_str());
-        }
-    }
-    ~TemporaryFolderOverride() {
-        for (const auto& [name, value] : m_saved) SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
-    }
-
-private:
-    std::vector<std::pair<const wchar_t*, std::wstring>> m_saved;
-};
 
 TEST_F(WorkFolderWithFakeDisks, FailingTemporaryFolderCallsGiveNoName) {
     WindowsDriveFree(1073741825);
-    {
-        TemporaryFolderOverride missing(L"C:\\no such folder\\for the launcher");
-        std::wstring folder = L"left over";
-        EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);
-        EXPECT_TRUE(folder.empty());
-    }
-    {
-        TemporaryFolderOverride overlong(L"C:\\" + std::wstring(1100, L'x'));
+    for (const std::wstring& temporary : {std::wstring(L"C:\\no such folder"), L"C:\\" + std::wstring(1100, L'x')}) {
+        qarv::test::TemporaryFolderOverride unusable(temporary);
         std::wstring folder = L"left over";
         EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);
         EXPECT_TRUE(folder.empty());
@@ -223,104 +183,73 @@ TEST(WorkFolderReal, TemporaryRouteNamesAnEmptyPlaceholderInTheTemporaryFolder) 
 
 std::wstring SidText(PSID sid) {
     wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(sid, &text)) return std::wstring();
+    if (!ConvertSidToStringSidW(sid, &text)) return L"?";
     std::wstring result(text);
     LocalFree(text);
     return result;
 }
 
-std::wstring CurrentUserSid() {
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    BYTE buffer[512] = {};
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
-    CloseHandle(token);
-    return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-}
-
-struct AclSeen {
-    bool protectedDacl = false;
-    std::vector<std::wstring> sids;
-    std::vector<ACCESS_MASK> masks;
-    std::vector<BYTE> flags;
-};
-
-AclSeen ReadDacl(PSECURITY_DESCRIPTOR descriptor) {
-    AclSeen seen;
+// "P" when protected, then "<sid> <mask> <flags>" per allow entry.
+std::vector<std::wstring> DescribeDacl(PSECURITY_DESCRIPTOR descriptor) {
+    std::vector<std::wstring> entries;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
-    seen.protectedDacl = (control & SE_DACL_PROTECTED) != 0;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
+    if (control & SE_DACL_PROTECTED) entries.push_back(L"P");
+    BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present) return seen;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
     for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!GetAce(dacl, i, &ace)) continue;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) {
-            seen.sids.push_back(L"not an allow entry");
-            continue;
-        }
-        seen.sids.push_back(SidText(&allowed->SidStart));
-        seen.masks.push_back(allowed->Mask);
-        seen.flags.push_back(allowed->Header.AceFlags);
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
+        wchar_t text[64] = {};
+        swprintf(text, std::size(text), L" %lX %X", ace->Mask, ace->Header.AceFlags);
+        entries.push_back(SidText(&ace->SidStart) + text);
     }
-    return seen;
-}
-
-AclSeen ReadFolderDacl(const std::wstring& path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                              nullptr, &descriptor) != ERROR_SUCCESS) {
-        return AclSeen{};
-    }
-    AclSeen seen = ReadDacl(descriptor);
-    LocalFree(descriptor);
-    return seen;
-}
-
-bool GrantsAnyoneElse(const AclSeen& seen) {
-    for (const std::wstring& sid : seen.sids) {
-        // Everyone, Users, Authenticated Users, Interactive
-        if (sid == L"S-1-1-0" || sid == L"S-1-5-32-545" || sid == L"S-1-5-11" || sid == L"S-1-5-4") return true;
-    }
-    return false;
+    return entries;
 }
 
 TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsSystemAndUser) {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE user[512] = {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, user, sizeof(user), &size);
+    CloseHandle(token);
+    const std::wstring userSid = SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+
     const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
     ASSERT_TRUE(descriptor);
-    const AclSeen seen = ReadDacl(descriptor.get());
-    EXPECT_TRUE(seen.protectedDacl);
-    EXPECT_EQ(seen.sids, (std::vector<std::wstring>{L"S-1-5-32-544", L"S-1-5-18", CurrentUserSid()}));
-    for (ACCESS_MASK mask : seen.masks) EXPECT_EQ(mask, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
-    for (BYTE flags : seen.flags) EXPECT_EQ(flags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    // FILE_ALL_ACCESS, inherited by files and folders inside.
+    EXPECT_EQ(DescribeDacl(descriptor.get()), (std::vector<std::wstring>{L"P", L"S-1-5-32-544 1F01FF 3",
+                                                                         L"S-1-5-18 1F01FF 3", userSid + L" 1F01FF 3"}));
 }
 
 // Wine keeps a folder's rights as Unix permissions, so only what maps onto them can be read back:
 // a folder with default rights is open to everyone, the work folder is not.
-TEST(WorkFolderCreation, CreatedFolderIsClosedToOtherUsers) {
+TEST(WorkFolderCreation, CreatedFolderIsClosedToEveryoneElse) {
+    auto grantsEveryone = [](const std::wstring& path) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                  nullptr, &descriptor) != ERROR_SUCCESS) {
+            return true;
+        }
+        bool found = false;
+        for (const std::wstring& entry : DescribeDacl(descriptor)) found = found || entry.rfind(L"S-1-1-0 ", 0) == 0;
+        LocalFree(descriptor);
+        return found;
+    };
     wchar_t temporaryPath[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temporaryPath);
-    const std::wstring base = std::wstring(temporaryPath) + L"_IS_rights_" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring folder = base + L"_work";
-    const std::wstring plainFolder = base + L"_plain";
+    const std::wstring folder = std::wstring(temporaryPath) + L"_IS_rights_" + std::to_wstring(GetCurrentProcessId());
     RemoveDirectoryW(folder.c_str());
-    RemoveDirectoryW(plainFolder.c_str());
 
-    ASSERT_TRUE(CreateDirectoryW(plainFolder.c_str(), nullptr));
-    EXPECT_TRUE(GrantsAnyoneElse(ReadFolderDacl(plainFolder)));
-    RemoveDirectoryW(plainFolder.c_str());
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_TRUE(grantsEveryone(folder));  // what default rights look like here
+    RemoveDirectoryW(folder.c_str());
 
     ASSERT_EQ(CreateWorkFolder(folder), 1);
-    EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    const AclSeen seen = ReadFolderDacl(folder);
-    EXPECT_FALSE(seen.sids.empty());
-    EXPECT_FALSE(GrantsAnyoneElse(seen));
-
+    EXPECT_FALSE(grantsEveryone(folder));
     // An existing folder is never taken over: its rights are not ours.
     EXPECT_EQ(CreateWorkFolder(folder), 0);
     EXPECT_EQ(CreateWorkFolder(L""), 0);
