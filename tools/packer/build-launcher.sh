@@ -33,7 +33,7 @@ cmake -S "$QARV_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolcha
     || { cat "$dir.configure.log" >&2; exit 1; }
 # The payload first, with the packer's report in view; then the launcher around it.
 rm -f "$dir/payload/qarv_payload.bin"
-cmake --build "$dir" --target qarv_payload 2>&1 | sed -n '/^qarv-packer/,$p' | grep -v '^\[\|^make\|Built target'
+cmake --build "$dir" --target qarv_payload 2>&1 | sed -n '/^qarv-packer/,$p' | grep -v '^\[\|^g\{0,1\}make\|Built target'
 cmake --build "$dir" --target launcher -j"$(nproc)" >"$dir.build.log" 2>&1 \
     || { grep -E 'error|Error' "$dir.build.log" | head -n 40 >&2; exit 1; }
 echo "launcher: $dir/bin/QarvPro 2009 Setup.exe"
