@@ -10,6 +10,8 @@ namespace qarv::test {
 namespace {
 
 constexpr const wchar_t* kShellFoldersKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr const wchar_t* kUserShellFoldersKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 constexpr const wchar_t* kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kGroup = L"\\Velmora Antivirus";
 
@@ -92,6 +94,16 @@ bool RunAndWait(const std::wstring& program, const std::wstring& arguments, DWOR
     return exitCode == 0;
 }
 
+std::wstring UserShellFolder(const wchar_t* valueName) {
+    wchar_t value[MAX_PATH * 2] = {};
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, kUserShellFoldersKey, valueName, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, value, &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    return value;
+}
+
 std::wstring SystemDriveRoot() {
     wchar_t directory[MAX_PATH] = {};
     GetSystemDirectoryW(directory, MAX_PATH);
@@ -100,10 +112,11 @@ std::wstring SystemDriveRoot() {
 
 std::wstring UpdaterPath() { return SystemDriveRoot() + L"Program Files\\QLuPro\\QluPro.exe"; }
 
-bool SetShellFolderValue(const wchar_t* valueName, const std::wstring& folder) {
+bool SetShellFolderValue(const wchar_t* valueName, const std::wstring& folder, const wchar_t* keyName = kShellFoldersKey,
+                         DWORD type = REG_SZ) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
-    const bool ok = RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    const bool ok = RegSetValueExW(key, valueName, 0, type, reinterpret_cast<const BYTE*>(folder.c_str()),
                                    static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
@@ -195,7 +208,10 @@ std::wstring InstallPreviousGeneration(const PreviousGenerationOptions& options,
     generation.folder = options.folder;
     generation.savedDesktopValue = ShellFolder(L"Desktop", CSIDL_DESKTOPDIRECTORY);
     generation.desktopFolder = SystemDriveRoot() + L"Qarv test desktop";
-    if (generation.savedDesktopValue.empty() || !SetShellFolderValue(L"Desktop", generation.desktopFolder)) {
+    generation.savedUserDesktopValue = UserShellFolder(L"Desktop");
+    if (generation.savedDesktopValue.empty() || generation.savedUserDesktopValue.empty() ||
+        !SetShellFolderValue(L"Desktop", generation.desktopFolder, kUserShellFoldersKey, REG_EXPAND_SZ) ||
+        !SetShellFolderValue(L"Desktop", generation.desktopFolder)) {
         return L"cannot point the Desktop shell folder at " + generation.desktopFolder;
     }
     generation.startMenuFolder = ShellFolder(L"Start Menu", CSIDL_STARTMENU);
@@ -282,6 +298,9 @@ void RemovePreviousGenerationLayout(PreviousGeneration& generation) {
     if (!generation.desktopFolder.empty()) {
         DeleteFileW((generation.desktopFolder + L"\\Qarv2006.lnk").c_str());
         RemoveDirectoryW(generation.desktopFolder.c_str());
+    }
+    if (!generation.savedUserDesktopValue.empty()) {
+        SetShellFolderValue(L"Desktop", generation.savedUserDesktopValue, kUserShellFoldersKey, REG_EXPAND_SZ);
     }
     if (!generation.savedDesktopValue.empty()) SetShellFolderValue(L"Desktop", generation.savedDesktopValue);
     if (!generation.programsFolder.empty()) RemoveDirectoryW((generation.programsFolder + kGroup).c_str());

@@ -24,14 +24,16 @@ struct PreviousGeneration {
     std::wstring startMenuFolder;
     std::wstring programsFolder;
     std::wstring updaterPath;      // system drive + "Program Files\QLuPro\QluPro.exe"
-    std::wstring savedDesktopValue;  // the "Desktop" value before the layout pointed it elsewhere
+    std::wstring savedDesktopValue;      // the "Desktop" values before the layout pointed them elsewhere
+    std::wstring savedUserDesktopValue;  // ("Shell Folders" and "User Shell Folders")
     UniqueKernelHandle mainProgram;  // running stand-ins, when started
     UniqueKernelHandle updater;
 };
 
 // Wine links the desktop to the build machine's home folder, which every prefix shares; so the
 // layout points the current user's "Desktop" shell folder at a private folder on the system drive
-// and RemovePreviousGenerationLayout puts the old value back.
+// (in "User Shell Folders" too, from which the shell rewrites "Shell Folders") and
+// RemovePreviousGenerationLayout puts the old values back.
 // Lays out the recorded folder with its eleven files and ShellMenu.dll, the desktop entry (and a
 // desktop shortcut that is not the previous generation's to remove), the Start-menu shortcut, the
 // "Velmora Antivirus" program group, the seven registry keys (service keys with "Enum" subkeys),
