@@ -104,7 +104,7 @@ int DropPayloadBytes(const void* payload, DWORD size, const wchar_t* containerPa
         remaining -= chunkLength;
         DescrambleChunk(cursor, chunkLength);
         DWORD chunkWritten = 0;
-        // Only the count decides: a full disk may report success with fewer bytes written.
+        // The count decides, not the result: any chunk not written in full fails the drop.
         WriteFile(file.get(), cursor, chunkLength, &chunkWritten, nullptr);
         if (chunkWritten != chunkLength) return 0;
         written += chunkLength;
