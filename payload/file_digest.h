@@ -4,6 +4,7 @@
 // Capacity of the digest text buffer, in wide characters.
 constexpr int kDigestTextCapacity = 90;
 
-// Computes the MD5 of the file at `path` into `digestText` (kDigestTextCapacity characters).
-// Returns non-zero on success.
+// Computes the MD5 of the file at `path` into `digestText` (kDigestTextCapacity characters, zero-filled
+// behind the 32 digits). Returns 1 on success; 0 on any failure, with `digestText` untouched. The
+// provider, the hash and the file are released on every path. Called on the setup worker thread.
 int ComputeFileMd5(const wchar_t* path, wchar_t* digestText);
