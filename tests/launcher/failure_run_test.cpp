@@ -1,0 +1,53 @@
+// Runs of the real launcher whose payload makes a stage fail for real (a copy of the launcher
+// carries other bytes as its payload): the error box with its caption, then the dialog ends and
+// the process exits; nothing is registered for deletion at reboot, and the restart value stays
+// for the next logon.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "tests/support/launcher_fixture.h"
+#include "tests/support/registry_fixture.h"
+
+namespace {
+
+using namespace qarv::test;
+
+const std::wstring kSetupError = L"C\u00F3 l\u1ED7i trong qu\u00E1 tr\u00ECnh c\u00E0i \u0111\u1EB7t. B\u1EA1n h\u00E3y th\u1EED l\u1EA1i sau!";
+
+class FailedRunTest : public LauncherFixture {
+protected:
+    // Runs a launcher carrying `payload` with the trace on; expects the setup error box, answers
+    // it, and returns the trace once the launcher has ended.
+    std::vector<std::wstring> RunExpectingTheSetupError(const std::string& payload) {
+        SetHklmDword(L"SOFTWARE\\QarvSetup", L"fAllowDebugPrint", 1);
+        LauncherRun run(CopyOfLauncher(&payload));
+        const DWORD processId = run.ProcessId();
+        EXPECT_NE(processId, 0u);
+        EXPECT_NE(WaitForProgressDialog(processId, 20000), nullptr);
+
+        const MessageBoxSeen box = WaitForMessageBox(processId, 30000);
+        EXPECT_NE(box.window, nullptr) << "no error box";
+        EXPECT_EQ(box.caption, L"QarvPro 2009 Setup");
+        EXPECT_EQ(box.text, kSetupError);
+        EXPECT_TRUE(box.anyIcon);  // which one is checked in process, where icon handles compare
+        EXPECT_EQ(box.buttons.size(), 1u);
+        if (box.window) DismissMessageBox(box.window);
+
+        DWORD exitCode = 1;
+        EXPECT_TRUE(run.WaitForExit(20000, &exitCode)) << "the launcher must end after the error box";
+        EXPECT_EQ(exitCode, 0u);
+        EXPECT_TRUE(PendingFileRenames().empty()) << "nothing is registered for deletion on a failure";
+        EXPECT_TRUE(HklmValueExists(kRunKey, kRestartValueName)) << "the next logon tries again";
+        return run.TraceLines();
+    }
+};
+
+TEST_F(FailedRunTest, PayloadThatIsNoCabinetFailsTheExtraction) {
+    const std::vector<std::wstring> lines = RunExpectingTheSetupError(std::string(10000, 'x'));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], L"VURoruz: Extracting file ...");
+    EXPECT_EQ(lines[2], L"VURoruz: File extraction failed");
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The progress dialog and the setup sequence in process: the real dialog class, real windows and
+// message boxes, the real registry; only the stage table is replaced, so that each stage can be
+// made to fail or succeed on demand.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/progress_dialog.h"
+#include "diag/trace.h"
+#include "framework/app_resources.h"
+#include "res/resource_ids.h"
+#include "setup/setup_worker.h"
+#include "tests/support/registry_fixture.h"
+#include "tests/support/window_probe.h"
+
+namespace {
+
+using qarv::test::MessageBoxSeen;
+
+// What the fake stages do in one test, and what they saw. One test at a time uses it.
+struct Scenario {
+    int installed = 0;
+    int interfaceLanguage = -1;  // set on the dialog when the fake check reports installed
+    WorkFolderStatus folderStatus = kWorkFolderChosen;
+    std::wstring folder;
+    int dropResult = 1;
+    int extractResult = 1;
+    std::string programPath;
+    int digestResult = 1;
+    int launchResult = 1;
+    std::atomic<int> restartRegistrations{0};
+    std::atomic<int> drops{0};
+    std::atomic<int> extractions{0};
+    std::atomic<int> launches{0};
+    int barAfterDrop = 50;
+};
+Scenario* g_scenario = nullptr;
+
+const SetupStages kFakeStages = {
+    [](CQarv2009VURoruzDlg* dialog) {
+        if (g_scenario->installed && g_scenario->interfaceLanguage >= 0)
+            dialog->SetInterfaceLanguage(g_scenario->interfaceLanguage);
+        return g_scenario->installed;
+    },
+    [] { ++g_scenario->restartRegistrations; },
+    [] {},
+    [] { return SetupSettings{}; },
+    [](std::wstring& folder) {
+        folder = g_scenario->folder;
+        return g_scenario->folderStatus;
+    },
+    [](HMODULE, const wchar_t* containerPath, ProgressTarget* dialog) {
+        ++g_scenario->drops;
+        if (g_scenario->dropResult) {
+            HANDLE file = CreateFileW(containerPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            CloseHandle(file);
+            SendMessageW(dialog->ProgressBarWindow(), PBM_SETPOS, g_scenario->barAfterDrop, 0);
+        }
+        return g_scenario->dropResult;
+    },
+    [](const wchar_t*, const wchar_t*, char* programPath) {
+        ++g_scenario->extractions;
+        lstrcpynA(programPath, g_scenario->programPath.c_str(), 260);
+        return g_scenario->extractResult;
+    },
+    [](const wchar_t*, wchar_t* digest) {
+        lstrcpyW(digest, L"900150983CD24FB0D6963F7D28E17F72");
+        return g_scenario->digestResult;
+    },
+    [](const wchar_t*) {
+        ++g_scenario->launches;
+        return g_scenario->launchResult;
+    },
+};
+
+std::wstring TempFolder(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + name;
+}
+
+std::wstring Utf16(const std::string& ansi) { return std::wstring(ansi.begin(), ansi.end()); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class SetupSequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_scenario = &m_scenario;
+        TraceEnabled = 0;
+        m_scenario.folder = TempFolder(L"qarv-sequence-test");
+        RemoveFolder();
+        // A real program for the success path: the extracted program is "started" for real.
+        wchar_t system[MAX_PATH];
+        GetSystemDirectoryW(system, MAX_PATH);
+        m_program = std::wstring(system) + L"\\hostname.exe";
+        m_scenario.programPath = std::string(m_program.begin(), m_program.end());
+        qarv::test::ClearPendingFileRenames();
+    }
+    void TearDown() override {
+        RemoveFolder();
+        qarv::test::ClearPendingFileRenames();
+        g_scenario = nullptr;
+    }
+    void RemoveFolder() {
+        DeleteFileW((m_scenario.folder + L"\\qarv2009Setup.dat").c_str());
+        RemoveDirectoryW(m_scenario.folder.c_str());
+        DeleteFileW(m_scenario.folder.c_str());
+    }
+
+    // Runs the dialog modally on this thread while another thread answers the first message box
+    // (if any) and records it. Returns the dialog's end code.
+    INT_PTR RunDialog(MessageBoxSeen* box = nullptr, DWORD boxTimeoutMs = 10000) {
+        std::thread watcher([&] {
+            MessageBoxSeen seen = qarv::test::WaitForMessageBox(GetCurrentProcessId(), boxTimeoutMs);
+            if (seen.window) qarv::test::DismissMessageBox(seen.window);
+            if (box) *box = seen;
+        });
+        CQarv2009VURoruzDlg dialog(kFakeStages);
+        const INT_PTR result = dialog.DoModal();
+        watcher.join();
+        return result;
+    }
+
+    Scenario m_scenario;
+    std::wstring m_program;
+};
+
+TEST_F(SetupSequenceTest, EveryFailingStageShowsItsMessageAndCancels) {
+    struct Case {
+        const char* name;
+        WorkFolderStatus status;
+        bool emptyFolder;
+        bool uncreatableFolder;
+        int drop;
+        int extract;
+        UINT message;
+    };
+    const Case cases[] = {
+        {"a system call failed", kWorkFolderSystemCallFailed, true, false, 1, 1, IDS_SETUP_ERROR},
+        {"an undefined status", 4, true, false, 1, 1, IDS_SETUP_ERROR},
+        {"no spare drive", kWorkFolderNoSpareDrive, true, false, 1, 1, IDS_DISK_SPACE_ERROR},
+        {"Windows drive full", kWorkFolderWindowsDriveFull, true, false, 1, 1, IDS_DISK_SPACE_ERROR},
+        {"chosen but empty", kWorkFolderChosen, true, false, 1, 1, IDS_SETUP_ERROR},
+        {"folder cannot be created", kWorkFolderChosen, false, true, 1, 1, IDS_SETUP_ERROR},
+        {"drop fails", kWorkFolderChosen, false, false, 0, 1, IDS_SETUP_ERROR},
+        {"extraction fails", kWorkFolderChosen, false, false, 1, 0, IDS_SETUP_ERROR},
+    };
+    const std::wstring goodFolder = m_scenario.folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_scenario.folderStatus = c.status;
+        m_scenario.folder = c.emptyFolder ? L"" : c.uncreatableFolder ? goodFolder + L"\\no\\such\\parent" : goodFolder;
+        m_scenario.dropResult = c.drop;
+        m_scenario.extractResult = c.extract;
+        m_scenario.launches = 0;
+
+        MessageBoxSeen box;
+        EXPECT_EQ(RunDialog(&box), IDCANCEL);
+        ASSERT_NE(box.window, nullptr);
+        EXPECT_EQ(box.text, qarv::LoadStringById(c.message));
+        EXPECT_EQ(box.caption, qarv::ApplicationName());
+        EXPECT_TRUE(box.stopIcon);
+        EXPECT_EQ(m_scenario.launches, 0);
+        EXPECT_TRUE(qarv::test::PendingFileRenames().empty()) << "nothing is registered for deletion";
+        if (c.drop == 1 && c.extract == 0) {
+            EXPECT_TRUE(Exists(goodFolder + L"\\qarv2009Setup.dat")) << "the container stays after a failure";
+        }
+        RemoveFolder();
+    }
+}
+
+TEST_F(SetupSequenceTest, SuccessStartsTheProgramRegistersLeftoversAndEndsWithOk) {
+    m_scenario.barAfterDrop = 50;
+    EXPECT_EQ(RunDialog(nullptr, 1500), IDOK);
+    EXPECT_EQ(m_scenario.restartRegistrations, 1);
+    EXPECT_EQ(m_scenario.launches, 1);
+    EXPECT_FALSE(Exists(m_scenario.folder + L"\\qarv2009Setup.dat")) << "the container is deleted after extraction";
+
+    const std::vector<std::wstring> pending = qarv::test::PendingFileRenames();
+    ASSERT_EQ(pending.size(), 6u);
+    // The system records the paths in their NT form (\??\C:\...).
+    EXPECT_NE(pending[0].find(m_program), std::wstring::npos);
+    EXPECT_NE(pending[2].find(m_scenario.folder + L"\\qarv2009Setup.dat"), std::wstring::npos);
+    EXPECT_NE(pending[4].find(m_scenario.folder), std::wstring::npos);
+    EXPECT_TRUE(pending[1].empty() && pending[3].empty() && pending[5].empty());
+}
+
+TEST_F(SetupSequenceTest, FailedDigestAndFailedLaunchStillEndWithOk) {
+    m_scenario.digestResult = 0;
+    m_scenario.launchResult = 0;
+    // A path no route can start: the shell fallback fails too, and still no box appears.
+    m_scenario.programPath = "C:\\no-such-folder\\setup.exe";
+    MessageBoxSeen box;
+    EXPECT_EQ(RunDialog(&box, 1500), IDOK);
+    EXPECT_EQ(box.window, nullptr);
+    EXPECT_EQ(qarv::test::PendingFileRenames().size(), 6u) << "deletions are registered all the same";
+}
+
+TEST_F(SetupSequenceTest, InstalledProductShowsTheNoticeOfItsLanguageAndNeverStartsTheSetup) {
+    struct Case {
+        int language;
+        UINT notice;  // 0: no box at all
+    };
+    for (const Case& c : {Case{0, IDS_INSTALLED_NOTICE_VI}, Case{1, IDS_INSTALLED_NOTICE_EN}, Case{2, 0}}) {
+        SCOPED_TRACE(c.language);
+        m_scenario.installed = 1;
+        m_scenario.interfaceLanguage = c.language;
+        m_scenario.restartRegistrations = 0;
+        m_scenario.drops = 0;
+        MessageBoxSeen box;
+        EXPECT_EQ(RunDialog(&box, c.notice ? 10000 : 1000), IDCANCEL);
+        if (c.notice) {
+            ASSERT_NE(box.window, nullptr);
+            EXPECT_EQ(box.text, qarv::LoadStringById(c.notice));
+            EXPECT_TRUE(box.informationIcon);
+            EXPECT_EQ(box.caption, qarv::ApplicationName());
+        } else {
+            EXPECT_EQ(box.window, nullptr);
+        }
+        EXPECT_EQ(m_scenario.restartRegistrations, 0);
+        EXPECT_EQ(m_scenario.drops, 0) << "no worker is started";
+    }
+}
+
+TEST(ProgressTimer, IntervalFollowsTheBarPosition) {
+    EXPECT_EQ(ProgressTimerInterval(0), 166u);
+    EXPECT_EQ(ProgressTimerInterval(50), 375u);
+    EXPECT_EQ(ProgressTimerInterval(89), 15000u);
+}
+
+TEST(StatusLabel, TextThenOneSpaceThenTheDots) {
+    EXPECT_EQ(StatusLabelText(L"Khởi tạo môi trường", 1), L"Khởi tạo môi trường .");
+    EXPECT_EQ(StatusLabelText(L"", 3), L" ...");
+}
+
+}  // namespace
