@@ -61,6 +61,17 @@ cmp -s payload.bin again.bin || fail "second run gave another payload"
 cmp -s payload.bin fromcab.bin || fail "packing the kept cabinet gave another payload"
 grep -q "program MD5  $expected_md5  setup.exe" cabreport.txt || fail "cabinet report lacks the MD5"
 
+# The reported MD5 at the sizes where its padding changes shape, and of an empty program.
+mkdir sizes
+for size in 0 1 55 56 63 64 65 119 120 4096; do
+  rm -f sizes/*
+  head -c "$size" /dev/urandom > sizes/run.exe
+  printf 'x' > sizes/a.txt
+  expected=$(md5sum sizes/run.exe | cut -d' ' -f1 | tr a-f A-F)
+  "$packer" --output sized.bin --folder sizes --program run.exe >sized.txt 2>&1 || fail "packing a $size-byte program failed"
+  grep -q "program MD5  $expected  run.exe" sized.txt || fail "MD5 of a $size-byte program: $(grep MD5 sized.txt)"
+done
+
 # Bad input: a clear message, a non-zero exit, no payload, no partial file; an old payload stays.
 expect_refusal() {  # expect_refusal WORD-IN-MESSAGE packer-arguments...
   word="$1"; shift
