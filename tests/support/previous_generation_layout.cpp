@@ -204,10 +204,20 @@ std::vector<std::wstring> FilesToRemove(const PreviousGeneration& generation) {
 
 std::vector<std::wstring> KeysToRemove() { return std::vector<std::wstring>(std::begin(kKeys), std::end(kKeys)); }
 
+PreviousGeneration DescribePreviousGeneration(const std::wstring& folder) {
+    PreviousGeneration generation;
+    generation.folder = folder;
+    generation.desktopFolder = SystemDriveRoot() + L"Qarv test desktop";
+    generation.startMenuFolder = ShellFolder(L"Start Menu", CSIDL_STARTMENU);
+    generation.programsFolder = ShellFolder(L"Programs", CSIDL_PROGRAMS);
+    generation.updaterPath = UpdaterPath();
+    return generation;
+}
+
 std::wstring InstallPreviousGeneration(const PreviousGenerationOptions& options, PreviousGeneration& generation) {
     generation.folder = options.folder;
     generation.savedDesktopValue = ShellFolder(L"Desktop", CSIDL_DESKTOPDIRECTORY);
-    generation.desktopFolder = SystemDriveRoot() + L"Qarv test desktop";
+    generation.desktopFolder = DescribePreviousGeneration(options.folder).desktopFolder;
     generation.savedUserDesktopValue = UserShellFolder(L"Desktop");
     if (generation.savedDesktopValue.empty() || generation.savedUserDesktopValue.empty() ||
         !SetShellFolderValue(L"Desktop", generation.desktopFolder, kUserShellFoldersKey, REG_EXPAND_SZ) ||

@@ -42,6 +42,9 @@ struct PreviousGeneration {
 // what failed (what was laid out so far stays; RemovePreviousGenerationLayout takes it away).
 std::wstring InstallPreviousGeneration(const PreviousGenerationOptions& options, PreviousGeneration& generation);
 
+// The paths a generation laid out at `folder` uses, without laying anything out.
+PreviousGeneration DescribePreviousGeneration(const std::wstring& folder);
+
 // Ends the stand-ins' processes and removes everything InstallPreviousGeneration may have made.
 void RemovePreviousGenerationLayout(PreviousGeneration& generation);
 
