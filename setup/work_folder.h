@@ -34,8 +34,8 @@ bool SpareDriveHasRoom(ULONGLONG freeBytes);
 // kWorkFolderSystemCallFailed.
 WorkFolderStatus ChooseWorkFolder(std::wstring& folder);
 
-// The root ("D:") of the first fixed drive after the Windows drive, in letter order, with more than
-// 300 MiB free, or the empty string. `windowsRoot` ("C:") is compared without regard to case.
+// The root ("D:") of the first fixed drive from C: to Z:, other than the Windows drive, with more
+// than 300 MiB free, or the empty string. `windowsRoot` ("C:") is compared without regard to case.
 std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot);
 
 // "<root>\_IS<yyyy><mm><dd><tick count as a signed number>", from the local date and the tick count.
