@@ -1,5 +1,5 @@
-// MD5 of files through the real CryptoAPI: known vectors, sizes around the 2,048-byte read, a
-// multi-megabyte file against md5sum, the text's shape, and the missing default key container.
+// MD5 of files through the real CryptoAPI: against md5sum for the empty file, "abc", sizes around
+// the 2,048-byte read and a multi-megabyte file; the text's shape; the missing default key container.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -30,12 +30,8 @@ std::wstring Digest(const std::wstring& path) {
     return text;
 }
 
-TEST(FileDigest, KnownVectors) {
-    EXPECT_EQ(Digest(DigestData(L"empty.bin")), L"D41D8CD98F00B204E9800998ECF8427E");
-    EXPECT_EQ(Digest(DigestData(L"abc.bin")), L"900150983CD24FB0D6963F7D28E17F72");
-}
-
-// Every input of the data folder, sizes 2,047 to 4,097 and 3 MiB + 17, against coreutils' md5sum.
+// Every input of the data folder against coreutils' md5sum: empty, "abc", 2,047 to 4,097 bytes
+// around the read block, and 3 MiB + 17.
 TEST(FileDigest, MatchesMd5sumAroundTheReadBlockAndForAMultiMegabyteFile) {
     std::ifstream sums(DigestData(L"md5sums.txt").c_str());
     ASSERT_TRUE(sums.good());
