@@ -147,6 +147,8 @@ def main():
         ("Drop (DropPayloadBytes)", figures["drop"], "CopyFileW, same size", figures["copyfile"]),
         ("Drop (DropPayloadBytes)", figures["drop"], "4,096-byte WriteFile calls, no descrambling",
          figures["chunked_write"]),
+        ("Drop's guarded copy (CopyGuarded, fresh heap block)", figures["guarded_copy"], "memcpy of the same bytes",
+         figures["memcpy"]),
         ("Extraction (ExtractCabinet)", figures["extract"], "cabextract (native)", host["cabextract"]),
         ("Digest (ComputeFileMd5)", figures["md5"], "md5sum (native)", host["md5sum"]),
     ]
