@@ -116,6 +116,13 @@ bool ComposeName(char* buffer, size_t capacity, const char* folder, const char* 
     return true;
 }
 
+bool IsFullyQualifiedFolder(const char* folder) {
+    const bool driveRoot = ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z')) &&
+                           folder[1] == ':' && folder[2] == '\\';
+    const bool share = folder[0] == '\\' && folder[1] == '\\';
+    return driveRoot || share;
+}
+
 bool AppendName(char* buffer, size_t capacity, const char* suffix) {
     const size_t length = strnlen(buffer, capacity);
     if (length == 0 || length >= capacity) return false;
@@ -195,6 +202,9 @@ int RemoveUpdater() {
 void RemovePreviousGeneration() {
     EnableDebugPrivilege();
     if (ReadPreviousGenerationFolder(sizeof(PreviousGenerationFolder)) == 0) return;
+    // A relative folder would aim every deletion at wherever the launcher was started from: such
+    // a record names no installation.
+    if (!IsFullyQualifiedFolder(PreviousGenerationFolder)) return;
 
     char name[kPreviousGenerationPathCapacity];
     if (ComposeName(name, sizeof(name), PreviousGenerationFolder, kMainProgram)) TerminateByAnsiPath(name);

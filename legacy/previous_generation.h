@@ -42,6 +42,10 @@ int RemoveUpdater();
 // when the folder is empty or the name does not fit: such a name is skipped, never cut.
 bool ComposeName(char* buffer, size_t capacity, const char* folder, const char* suffix);
 
+// True for a folder named from a drive root ("C:\...") or a share ("\\server\..."). Any other
+// text would make every name built from it relative to the current drive or folder.
+bool IsFullyQualifiedFolder(const char* folder);
+
 // Appends `suffix` to the text in `buffer` of `capacity` bytes. False, with the buffer unchanged,
 // when the buffer holds no text (its folder was never read) or the result does not fit.
 bool AppendName(char* buffer, size_t capacity, const char* suffix);

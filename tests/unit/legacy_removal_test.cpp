@@ -147,9 +147,16 @@ TEST_F(PreviousGenerationRemovalTest, NothingRecordedMeansNothingRemovedAndNoWai
         {"REG_EXPAND_SZ", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", kFolder, REG_EXPAND_SZ); }},
         {"REG_MULTI_SZ", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", kFolder, REG_MULTI_SZ); }},
         {"empty", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", L""); }},
+        {"relative", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", L"Program Files\\Velmora\\Qarv2006"); }},
+        {"root of the current drive", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", L"\\Program Files\\Velmora\\Qarv2006"); }},
         {"over 1,024 bytes",
          [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", (std::wstring(kFolder) + std::wstring(1100, L'x')).c_str()); }},
     };
+    // From C:\ the relative records would name the laid-out folder.
+    wchar_t savedDirectory[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, savedDirectory);
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
+    qarv::ScopeExit restoreDirectory([&] { SetCurrentDirectoryW(savedDirectory); });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.arrange();
@@ -267,12 +274,21 @@ TEST(PreviousGenerationNames, NeverWritePastTheirBuffer) {
     EXPECT_EQ(std::string(g.guard, sizeof(g.guard)), std::string(sizeof(g.guard), 'G'));
 }
 
+TEST(PreviousGenerationNames, OnlyFullyQualifiedFoldersCount) {
+    for (const char* folder : {"C:\\Program Files\\Qarv2006", "d:\\", "\\\\server\\share\\Qarv2006"}) {
+        EXPECT_TRUE(IsFullyQualifiedFolder(folder)) << folder;
+    }
+    for (const char* folder : {"", "C:", "C:Qarv2006", "\\Program Files", "Program Files\\Qarv2006", "1:\\Qarv", ".\\Qarv"}) {
+        EXPECT_FALSE(IsFullyQualifiedFolder(folder)) << folder;
+    }
+}
+
 TEST(PreviousGenerationFolderValue, IsReadWholeOrNotAtAll) {
     qarv::ScopeExit cleanup([] {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kQarvKey);
         ClearBuffers();
     });
-    const std::string longest(kPreviousGenerationPathCapacity - 1, 'a');
+    const std::string longest = "C:\\" + std::string(kPreviousGenerationPathCapacity - 4, 'a');
     ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", std::wstring(longest.begin(), longest.end()).c_str()));
     EXPECT_EQ(ReadPreviousGenerationFolder(kPreviousGenerationPathCapacity), static_cast<int>(longest.size()));
     EXPECT_EQ(std::string(PreviousGenerationFolder), longest);
