@@ -265,19 +265,30 @@ TEST_F(ProcessTerminationTest, WindowNeedsItsClassAndTheExactTitleMark) {
     EXPECT_TRUE(Ended(process));
 }
 
-TEST(DebugPrivilege, EnablesWithoutFailing) {
-    EXPECT_NE(EnableDebugPrivilege(), 0);
-    HANDLE token = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    LUID debug = {};
-    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &debug));
+bool DebugPrivilegeEnabled(HANDLE token, const LUID& debug) {
     PRIVILEGE_SET set = {};
     set.PrivilegeCount = 1;
     set.Privilege[0].Luid = debug;
     BOOL held = FALSE;
-    EXPECT_TRUE(PrivilegeCheck(token, &set, &held));
-    EXPECT_TRUE(held);
-    CloseHandle(token);
+    return PrivilegeCheck(token, &set, &held) && held;
+}
+
+TEST(DebugPrivilege, IsEnabledInTheProcessToken) {
+    HANDLE rawToken = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &rawToken));
+    qarv::UniqueKernelHandle token(rawToken);
+    LUID debug = {};
+    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &debug));
+    // Switched off first, so that only the call under test can have switched it on.
+    TOKEN_PRIVILEGES off = {};
+    off.PrivilegeCount = 1;
+    off.Privileges[0].Luid = debug;
+    off.Privileges[0].Attributes = 0;
+    ASSERT_TRUE(AdjustTokenPrivileges(token.get(), FALSE, &off, sizeof(off), nullptr, nullptr));
+    ASSERT_FALSE(DebugPrivilegeEnabled(token.get(), debug));
+
+    EXPECT_NE(EnableDebugPrivilege(), 0);
+    EXPECT_TRUE(DebugPrivilegeEnabled(token.get(), debug));
 }
 
 }  // namespace
