@@ -1,6 +1,9 @@
 // The MD5 digest of a file through CryptoAPI, as 32 upper-case hexadecimal digits.
 #pragma once
 
+#include <windows.h>
+#include <wincrypt.h>
+
 // Capacity of the digest text buffer, in wide characters.
 constexpr int kDigestTextCapacity = 90;
 
@@ -8,3 +11,9 @@ constexpr int kDigestTextCapacity = 90;
 // behind the 32 digits). Returns 1 on success; 0 on any failure, with `digestText` untouched. The
 // provider, the hash and the file are released on every path. Called on the setup worker thread.
 int ComputeFileMd5(const wchar_t* path, wchar_t* digestText);
+
+// The provider acquisition ComputeFileMd5 calls: CryptAcquireContextW unless a test, needing a
+// provider that fails in ways a real one will not on demand, sets its own and resets it after.
+using AcquireContextFunction = BOOL(WINAPI*)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD);
+void SetDigestAcquireContext(AcquireContextFunction acquire);
+void ResetDigestAcquireContext();

@@ -8,6 +8,9 @@
 #include <cwctype>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include "common/unique_handle.h"
 
 #include "payload/file_digest.h"
 #include "tests/support/test_paths.h"
@@ -77,6 +80,38 @@ TEST(FileDigest, CreatesTheDefaultKeyContainerWhenItIsMissing) {
 
     ASSERT_TRUE(CryptAcquireContextW(&probe, nullptr, nullptr, PROV_RSA_FULL, 0));
     CryptReleaseContext(probe, 0);
+}
+
+// A provider that keeps failing: `g_failure` for every call, each call's flags recorded.
+DWORD g_failure = 0;
+std::vector<DWORD> g_acquireFlags;
+
+BOOL WINAPI FailingAcquire(HCRYPTPROV* provider, LPCWSTR, LPCWSTR, DWORD, DWORD flags) {
+    g_acquireFlags.push_back(flags);
+    *provider = 0;
+    SetLastError(g_failure);
+    return FALSE;
+}
+
+TEST(FileDigest, OnlyTheMissingKeySetIsRetriedAndOnlyOnce) {
+    qarv::ScopeExit reset([] { ResetDigestAcquireContext(); });
+    SetDigestAcquireContext(FailingAcquire);
+    wchar_t text[kDigestTextCapacity];
+    std::wmemset(text, L'#', kDigestTextCapacity);
+
+    g_failure = static_cast<DWORD>(NTE_BAD_KEYSET);
+    g_acquireFlags.clear();
+    EXPECT_EQ(ComputeFileMd5(DigestData(L"abc.bin").c_str(), text), 0);
+    EXPECT_EQ(g_acquireFlags, (std::vector<DWORD>{0, CRYPT_NEWKEYSET}));
+
+    g_failure = static_cast<DWORD>(NTE_PROV_DLL_NOT_FOUND);
+    g_acquireFlags.clear();
+    EXPECT_EQ(ComputeFileMd5(DigestData(L"abc.bin").c_str(), text), 0);
+    EXPECT_EQ(g_acquireFlags, (std::vector<DWORD>{0}));
+    EXPECT_EQ(std::wstring(text, kDigestTextCapacity), std::wstring(kDigestTextCapacity, L'#'));
+
+    ResetDigestAcquireContext();
+    EXPECT_EQ(Digest(DigestData(L"abc.bin")), L"900150983CD24FB0D6963F7D28E17F72");
 }
 
 }  // namespace
