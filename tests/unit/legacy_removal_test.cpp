@@ -240,6 +240,22 @@ TEST_F(PreviousGenerationRemovalTest, UnreadableShellFoldersRemoveNothingAtTheDr
     EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
 }
 
+// A quote in the recorded folder would close regsvr32's quoted argument early; the rest of the
+// text would reach it as further arguments, here with the real extension's path as the first.
+TEST_F(PreviousGenerationRemovalTest, QuoteInTheFolderStartsNoUnregistration) {
+    LayOut();
+    const std::wstring smuggled = m_generation.folder + L"\\ShellMenu.dll\" \"C:\\nowhere";
+    ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", smuggled.c_str()));
+
+    RemovePreviousGeneration();
+
+    Sleep(5000);  // time for a regsvr32 that should not have been started
+    EXPECT_TRUE(t::ShellExtensionRegistered());
+    // The rest of the removal ran.
+    EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
+    EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
+}
+
 TEST(PreviousGenerationNames, NeverWritePastTheirBuffer) {
     struct Guarded {
         char buffer[kPreviousGenerationPathCapacity];
