@@ -45,7 +45,7 @@ constexpr const char* kRegistryKeys[] = {
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Qarv",
 };
 
-PreviousGenerationApi RealApi() { return PreviousGenerationApi{Sleep}; }
+PreviousGenerationApi RealApi() { return PreviousGenerationApi{Sleep, ShellExecuteA}; }
 
 void Wait(DWORD milliseconds) { PreviousGenerationPlatform().sleep(milliseconds); }
 
@@ -92,7 +92,7 @@ void UnregisterShellExtension() {
     const UINT directoryLength = GetSystemDirectoryA(program, MAX_PATH);
     if (directoryLength == 0 || directoryLength >= MAX_PATH) return;
     if (!AppendName(program, sizeof(program), "\\regsvr32.exe")) return;
-    ShellExecuteA(nullptr, "open", program, parameters, nullptr, SW_SHOW);
+    PreviousGenerationPlatform().shellExecuteA(nullptr, "open", program, parameters, nullptr, SW_SHOW);
 }
 
 }  // namespace

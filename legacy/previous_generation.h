@@ -50,10 +50,12 @@ bool IsFullyQualifiedFolder(const char* folder);
 // when the buffer holds no text (its folder was never read) or the result does not fit.
 bool AppendName(char* buffer, size_t capacity, const char* suffix);
 
-// The waits, open to tests that check which waits a removal made. Defaults to the real Sleep; a
-// test may replace it and must restore the default with ResetPreviousGenerationApi.
+// The waits and the start of the unregistration, open to tests that check which waits a removal
+// made and which program it started. Defaults to the real API; a test may replace an entry and
+// must restore the defaults with ResetPreviousGenerationApi.
 struct PreviousGenerationApi {
     void(WINAPI* sleep)(DWORD milliseconds);
+    HINSTANCE(WINAPI* shellExecuteA)(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show);
 };
 PreviousGenerationApi& PreviousGenerationPlatform();
 void ResetPreviousGenerationApi();

@@ -240,6 +240,44 @@ TEST_F(PreviousGenerationRemovalTest, UnreadableShellFoldersRemoveNothingAtTheDr
     EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
 }
 
+// The setup usually starts from the downloads folder, where anything may lie beside it, so the
+// unregistration names the system's regsvr32 by its full path. (Wine's own search finds the
+// system's copy first either way, so the call itself is what the test can see.)
+struct ShellExecuteCall {
+    std::string verb, file, parameters;
+    bool directoryGiven = true;
+    int show = -1;
+};
+std::vector<ShellExecuteCall> g_shellExecutes;
+
+HINSTANCE WINAPI RecordShellExecute(HWND, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show) {
+    g_shellExecutes.push_back({verb ? verb : "", file ? file : "", parameters ? parameters : "", directory != nullptr, show});
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
+}
+
+TEST(PreviousGenerationUnregistration, StartsTheSystemsRegsvr32ByItsFullPath) {
+    qarv::ScopeExit cleanup([] {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kQarvKey);
+        ResetPreviousGenerationApi();
+        ClearBuffers();
+    });
+    ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", L"C:\\Old Qarv"));
+    PreviousGenerationPlatform().sleep = [](DWORD) {};
+    PreviousGenerationPlatform().shellExecuteA = RecordShellExecute;
+    g_shellExecutes.clear();
+
+    RemovePreviousGeneration();
+
+    char systemDirectory[MAX_PATH] = {};
+    ASSERT_NE(GetSystemDirectoryA(systemDirectory, MAX_PATH), 0u);
+    ASSERT_EQ(g_shellExecutes.size(), 1u);
+    EXPECT_EQ(g_shellExecutes[0].verb, "open");
+    EXPECT_EQ(g_shellExecutes[0].file, std::string(systemDirectory) + "\\regsvr32.exe");
+    EXPECT_EQ(g_shellExecutes[0].parameters, "-s -u \"C:\\Old Qarv\\ShellMenu.dll\"");
+    EXPECT_FALSE(g_shellExecutes[0].directoryGiven);
+    EXPECT_EQ(g_shellExecutes[0].show, SW_SHOW);
+}
+
 // A quote in the recorded folder would close regsvr32's quoted argument early; the rest of the
 // text would reach it as further arguments, here with the real extension's path as the first.
 TEST_F(PreviousGenerationRemovalTest, QuoteInTheFolderStartsNoUnregistration) {
