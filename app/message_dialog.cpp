@@ -12,9 +12,6 @@ BOOL CMessageDlg::OnInitDialog() {
     const HICON icon = LoadIconW(nullptr, IDI_INFORMATION);
     SendMessageW(GetDlgItem(IDC_NOTICE_ICON), STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     SetDlgItemText(IDC_NOTICE_TEXT, qarv::LoadStringById(OemEdition != 0 ? IDS_UPGRADE_NOTICE_OEM : IDS_UPGRADE_NOTICE));
-    // Template 131 lacks WS_VISIBLE and the framework shows only templates that carry it; a modal
-    // notice must be seen, as DialogBox would show it.
-    ShowWindow(GetSafeHwnd(), SW_SHOWNORMAL);
     // TRUE: the system puts the focus on the first tab stop, the continue button.
     return TRUE;
 }

@@ -13,7 +13,7 @@ namespace {
 
 // Copies the template and clears WS_VISIBLE in the copy, so that the window stays hidden until the
 // initialisation is over and a dialog ended there is never drawn.
-std::vector<BYTE> LoadHiddenTemplate(UINT templateId, DWORD& originalStyle) {
+std::vector<BYTE> LoadHiddenTemplate(UINT templateId) {
     HMODULE module = qarv::ResourceModule();
     HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(templateId), reinterpret_cast<LPCWSTR>(RT_DIALOG));
     if (info == nullptr) return {};
@@ -30,8 +30,9 @@ std::vector<BYTE> LoadHiddenTemplate(UINT templateId, DWORD& originalStyle) {
     std::memcpy(&signature, copy.data() + sizeof(WORD), sizeof(WORD));
     const size_t styleOffset = (version == 1 && signature == 0xFFFF) ? 12 : 0;
     if (copy.size() < styleOffset + sizeof(DWORD)) return {};
-    std::memcpy(&originalStyle, copy.data() + styleOffset, sizeof(DWORD));
-    const DWORD hidden = originalStyle & ~static_cast<DWORD>(WS_VISIBLE);
+    DWORD style = 0;
+    std::memcpy(&style, copy.data() + styleOffset, sizeof(DWORD));
+    const DWORD hidden = style & ~static_cast<DWORD>(WS_VISIBLE);
     std::memcpy(copy.data() + styleOffset, &hidden, sizeof(DWORD));
     return copy;
 }
@@ -48,8 +49,7 @@ INT_PTR CDialog::DoModal() {
     m_modalEnded = false;
     m_modalResult = -1;
 
-    DWORD style = 0;
-    std::vector<BYTE> dialogTemplate = LoadHiddenTemplate(m_templateId, style);
+    std::vector<BYTE> dialogTemplate = LoadHiddenTemplate(m_templateId);
     if (dialogTemplate.empty()) return -1;
 
     HWND window = CreateDialogIndirectParamW(qarv::ResourceModule(),
@@ -58,10 +58,10 @@ INT_PTR CDialog::DoModal() {
     if (window == nullptr) return -1;
 
     if (!m_modalEnded) {
-        if (style & WS_VISIBLE) {
-            ShowWindow(window, SW_SHOWNORMAL);
-            UpdateWindow(window);
-        }
+        // A modal dialog is always shown once its initialisation is over, as DialogBox does,
+        // whether or not its template asks for WS_VISIBLE.
+        ShowWindow(window, SW_SHOWNORMAL);
+        UpdateWindow(window);
         RunModalLoop();
     }
 

@@ -40,6 +40,8 @@ qarv_build() {
 # A fresh, private Wine prefix with a persistent server: qarv_wine_prefix DIR
 qarv_wine_prefix() {
     export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # A server still running for an old prefix of this name would write its registry back.
+    [ -d "$WINEPREFIX" ] && "$QARV_WINESERVER" -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     "$QARV_WINE" wineboot -i </dev/null >/dev/null 2>&1
