@@ -10,6 +10,19 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         PostQuitMessage(0);
         return 0;
     }
+    if (message == WM_PAINT) {
+        // Its title in the client area, so that a screenshot shows which program this is even
+        // where the window manager draws no frame.
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        wchar_t title[260] = {};
+        GetWindowTextW(window, title, 260);
+        RECT client;
+        GetClientRect(window, &client);
+        DrawTextW(dc, title, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        EndPaint(window, &paint);
+        return 0;
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
