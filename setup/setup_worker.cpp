@@ -25,6 +25,8 @@ void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) {
 
 }  // namespace
 
+DWORD SetupPauseMs(DWORD sleepTimeSetting) { return std::min(sleepTimeSetting, kMaxSetupPauseMs); }
+
 UINT ProgressTimerInterval(int position) {
     const int remaining = 90 - position;
     return remaining > 0 ? static_cast<UINT>(15000 / remaining) : 15000u;
@@ -89,7 +91,7 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     WriteTrace(L"VURoruz: File successfully extracted to %s\n", programPath);
 
     DeleteFileW(containerPath.c_str());
-    Sleep(std::min(settings.dwSleepTime, kMaxSetupPauseMs));
+    Sleep(SetupPauseMs(settings.dwSleepTime));
 
     wchar_t digestText[kDigestTextCapacity] = {};
     if (stages.computeFileMd5(programPath, digestText)) {

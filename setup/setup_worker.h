@@ -14,6 +14,9 @@ constexpr UINT_PTR kProgressTimerId = 200;
 // Longest pause taken from dwSleepTime. 4294967295 would otherwise be an infinite wait.
 constexpr DWORD kMaxSetupPauseMs = 300000;
 
+// The pause after the extraction for a dwSleepTime setting: the setting, capped.
+DWORD SetupPauseMs(DWORD sleepTimeSetting);
+
 // Thread routine: `dialog` is the progress dialog, borrowed. Removes the previous generation, then
 // runs the sequence. Returns 0; with a null argument it does nothing.
 unsigned __stdcall SetupWorkerProc(void* dialog);

@@ -38,6 +38,9 @@ struct Scenario {
     std::atomic<int> extractions{0};
     std::atomic<int> launches{0};
     int barAfterDrop = 50;
+    SetupSettings settings;
+    ULONGLONG extractedAt = 0;
+    ULONGLONG digestedAt = 0;
 };
 Scenario* g_scenario = nullptr;
 
@@ -49,7 +52,7 @@ const SetupStages kFakeStages = {
     },
     [] { ++g_scenario->restartRegistrations; },
     [] {},
-    [] { return SetupSettings{}; },
+    [] { return g_scenario->settings; },
     [](std::wstring& folder) {
         folder = g_scenario->folder;
         return g_scenario->folderStatus;
@@ -65,10 +68,12 @@ const SetupStages kFakeStages = {
     },
     [](const wchar_t*, const wchar_t*, char* programPath) {
         ++g_scenario->extractions;
+        g_scenario->extractedAt = GetTickCount64();
         lstrcpynA(programPath, g_scenario->programPath.c_str(), 260);
         return g_scenario->extractResult;
     },
     [](const wchar_t*, wchar_t* digest) {
+        g_scenario->digestedAt = GetTickCount64();
         lstrcpyW(digest, L"900150983CD24FB0D6963F7D28E17F72");
         return g_scenario->digestResult;
     },
@@ -177,7 +182,10 @@ TEST_F(SetupSequenceTest, EveryFailingStageShowsItsMessageAndCancels) {
 
 TEST_F(SetupSequenceTest, SuccessStartsTheProgramRegistersLeftoversAndEndsWithOk) {
     m_scenario.barAfterDrop = 50;
+    m_scenario.settings.dwSleepTime = 700;
     EXPECT_EQ(RunDialog(nullptr, 1500), IDOK);
+    // Tick counts move in steps; allow one or two of them.
+    EXPECT_GE(m_scenario.digestedAt - m_scenario.extractedAt, 650u) << "the pause comes between extraction and digest";
     EXPECT_EQ(m_scenario.restartRegistrations, 1);
     EXPECT_EQ(m_scenario.launches, 1);
     EXPECT_FALSE(Exists(m_scenario.folder + L"\\qarv2009Setup.dat")) << "the container is deleted after extraction";
@@ -226,6 +234,13 @@ TEST_F(SetupSequenceTest, InstalledProductShowsTheNoticeOfItsLanguageAndNeverSta
         EXPECT_EQ(m_scenario.restartRegistrations, 0);
         EXPECT_EQ(m_scenario.drops, 0) << "no worker is started";
     }
+}
+
+TEST(SetupPause, InfiniteSettingIsCappedAndOthersKept) {
+    EXPECT_EQ(SetupPauseMs(0), 0u);
+    EXPECT_EQ(SetupPauseMs(5000), 5000u);
+    EXPECT_EQ(SetupPauseMs(kMaxSetupPauseMs), kMaxSetupPauseMs);
+    EXPECT_EQ(SetupPauseMs(INFINITE), kMaxSetupPauseMs) << "4294967295 must not stop the setup for good";
 }
 
 TEST(ProgressTimer, IntervalFollowsTheBarPosition) {
