@@ -1,0 +1,164 @@
+#!/bin/sh
+# The inspector on this build's launcher, as release engineers and QA use it:
+#   inspector_test.sh INSPECTOR LAUNCHER ARCH PAYLOAD.bin EXE-WITHOUT-PAYLOAD DEMO-STAGE|- WORKDIR
+# Checks the listing and the program's MD5 against the files the packer packed, the reported
+# payload offsets against the payload the packer made, and that damaged, truncated and foreign
+# files each get their own exit status and a plain message, never a crash.
+set -u
+inspector="$1"; launcher="$2"; arch="$3"; payload="$4"; plain_exe="$5"; stage="$6"; work="$7"
+rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# --- The launcher as built -------------------------------------------------------------------
+"$inspector" "$launcher" >report.txt 2>errors.txt; status=$?
+cat report.txt errors.txt
+[ $status -eq 0 ] || fail "the launcher: exit $status"
+case "$arch" in
+  x86_64) kind='PE32+, x86-64' ;;
+  *) kind='PE32, i386' ;;
+esac
+grep -q "image     $kind," report.txt || fail "image is not reported as $kind"
+grep -q 'payload   RT_RCDATA 129, language 1033: ' report.txt || fail "payload resource line missing"
+
+if [ "$stage" != - ]; then
+  # row NAME SIZE ATTRIBUTES: one table row, with the demo's fixed cabinet date.
+  row() {
+    grep -Eq "^  [0-9]+ +$1 +$2  $3 +2009-03-16 08:30:00" report.txt || fail "no row for $1 ($2 bytes, $3)"
+  }
+  row 'Qarv2009\.exe' "$(stat -c %s "$stage/Qarv2009.exe")" '0x20 ---a'
+  row 'readme\.txt' "$(stat -c %s "$stage/readme.txt")" '0x01 r---'
+  row 'install\.ini' "$(stat -c %s "$stage/install.ini")" '0x02 -h--'
+  row 'Qarv2009Install\.exe' "$(stat -c %s "$stage/Qarv2009Install.exe")" '0x20 ---a'
+  grep -q ' 4 files$' report.txt || fail "the cabinet is not reported with 4 files"
+  grep -Eq '^  4 +Qarv2009Install\.exe .*<- program to start' report.txt ||
+    fail "Qarv2009Install.exe is not the last file, marked as the program to start"
+  [ "$(grep -c 'program to start' report.txt)" = 1 ] || fail "more than one file marked as the program to start"
+  expected=$(md5sum "$stage/Qarv2009Install.exe" | cut -c1-32 | tr a-f A-F)
+  grep -q "^  program MD5  $expected  Qarv2009Install.exe$" report.txt ||
+    fail "program MD5 is not $expected (md5sum of the staged installer)"
+  grep -q 'warning' report.txt && fail "warnings for the demo payload"
+fi
+
+# --offsets names exactly the packer's payload bytes.
+"$inspector" --offsets "$launcher" >offsets.txt 2>&1 || fail "--offsets failed: $(cat offsets.txt)"
+offset=$(sed -n 's/^payload_offset=//p' offsets.txt)
+size=$(sed -n 's/^payload_size=//p' offsets.txt)
+if [ -z "$offset" ] || [ -z "$size" ]; then
+  fail "--offsets printed: $(cat offsets.txt)"
+  echo "$failures failure(s)"; exit 1
+fi
+[ "$size" = "$(stat -c %s "$payload")" ] || fail "payload size $size, the packer made $(stat -c %s "$payload")"
+dd if="$launcher" of=embedded.bin bs=65536 skip="$offset" count="$size" iflag=skip_bytes,count_bytes 2>/dev/null
+cmp -s embedded.bin "$payload" || fail "the bytes at payload_offset=$offset are not the packer's payload"
+
+# --- Other cabinets in the payload's place ----------------------------------------------------
+# implant CABINET OUT.exe: the launcher with CABINET, cut or zero-padded to the payload's size,
+# scrambled by an independent scrambler (written from the transform's definition) in its place.
+implant() {
+  python3 - "$launcher" "$offset" "$size" "$1" "$2" <<'PY'
+import sys
+launcher, offset, size, cabinet, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], sys.argv[5]
+data = bytearray(open(launcher, 'rb').read())
+payload = bytearray(open(cabinet, 'rb').read()[:size].ljust(size, b'\0'))
+for start in range(0, size, 4096):
+    length = min(4096, size - start)
+    k = (length % 256) ^ 0x5D
+    for i in range(length):
+        b = payload[start + i]
+        m = i % 4
+        if m == 0: b ^= k
+        elif m == 1: b = (b + k) % 256
+        elif m == 2: b = ~b & 0xFF
+        else:
+            r = k & 7
+            b = ((b << r) | (b >> (8 - r))) & 0xFF
+        payload[start + i] = b
+        k = (k + 1) % 256
+data[offset:offset + size] = payload
+open(out, 'wb').write(data)
+PY
+}
+mkdir stored
+head -c 70000 /dev/urandom > stored/data.bin
+printf 'notes\r\n' > stored/notes.txt
+head -c 100001 /dev/urandom > stored/run.exe
+gcab -c -n stored.cab stored/data.bin stored/notes.txt stored/run.exe
+# Stored (uncompressed) data, shorter than the payload: listed, digested, the padding mentioned.
+implant stored.cab stored.exe
+"$inspector" stored.exe >stored.txt 2>&1 || fail "stored cabinet: $(cat stored.txt)"
+expected=$(md5sum stored/run.exe | cut -c1-32 | tr a-f A-F)
+grep -q "^  program MD5  $expected  run.exe$" stored.txt || fail "stored cabinet: MD5 is not $expected: $(cat stored.txt)"
+grep -q '1 folder (stored), 3 files' stored.txt || fail "stored cabinet: not reported as stored with 3 files"
+grep -q "warning: $((size - $(stat -c %s stored.cab))) bytes follow the cabinet's end" stored.txt ||
+  fail "stored cabinet: the padding after it is not mentioned"
+# A cabinet longer than the payload: its header promises bytes that are not there.
+head -c $((size + 5000)) /dev/urandom > stored/run.exe
+gcab -c -n long.cab stored/notes.txt stored/run.exe
+implant long.cab long.exe
+
+# --- Bad inputs: expect STATUS WORD FILE ------------------------------------------------------
+expect() {
+  want="$1"; word="$2"; shift 2
+  "$inspector" "$@" >out.txt 2>err.txt; got=$?
+  [ "$got" = "$want" ] || fail "$*: exit $got, expected $want: $(cat err.txt)"
+  grep -qi "$word" err.txt || fail "$*: message lacks '$word': $(cat err.txt)"
+}
+# patch FILE OFFSET TEXT: overwrites bytes in place.
+patch() { printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+
+expect 1 'no such file' missing.exe
+expect 1 'no such file' --offsets missing.exe
+printf 'plain text, not a program\n' > notes.txt
+expect 3 'not a PE' notes.txt
+: > empty.exe
+expect 3 'not a PE' empty.exe
+head -c 512 /dev/zero > mz.exe && patch mz.exe 0 MZ
+expect 3 'no PE signature' mz.exe
+expect 4 'no payload resource' "$plain_exe"
+
+cp "$launcher" header.exe && patch header.exe "$offset" XXXX
+expect 5 'not a cabinet' header.exe
+cp "$launcher" middle.exe && patch middle.exe $((offset + size / 2)) 'QarvQarvQarvQarv'
+expect 7 'damaged' middle.exe
+cp "$launcher" tail.exe && patch tail.exe $((offset + size - 5)) XXXXX
+expect 7 'damaged' tail.exe
+
+expect 6 'truncated cabinet' long.exe
+head -c $((offset + size / 2)) "$launcher" > cut-payload.exe
+expect 6 'truncated' cut-payload.exe
+head -c 200 "$launcher" > cut-headers.exe
+expect 6 'truncated' cut-headers.exe
+
+# Truncated anywhere, or with bytes of its headers and resource directory overwritten: a message
+# and a defined status (1 to 8), never a signal or a hang.
+rsrc=$(x86_64-w64-mingw32-objdump -h "$launcher" | awk '$2 == ".rsrc" { print $6 }')
+[ -n "$rsrc" ] || fail "objdump shows no .rsrc section"
+python3 - "$launcher" "$((0x${rsrc:-0}))" "$offset" <<'PY' || fail "damaged copies could not be made"
+import random, sys
+data = open(sys.argv[1], 'rb').read()
+rsrc, payload = int(sys.argv[2]), int(sys.argv[3])
+rng = random.Random(2009)
+cuts = sorted(set([0, 1, 2, 63, 64, 0x3C + 4] + [rng.randrange(len(data)) for _ in range(40)]
+                  + list(range(rsrc, rsrc + 1024, 37)) + [payload - 1, payload, payload + 1, len(data) - 1]))
+for n, cut in enumerate(cuts):
+    open('fuzz-cut-%03d.exe' % n, 'wb').write(data[:cut])
+regions = [(0, 1024), (rsrc, rsrc + 2048), (payload - 64, payload + 4096)]
+for n in range(150):
+    damaged = bytearray(data)
+    start, end = regions[n % len(regions)]
+    for _ in range(rng.randrange(1, 5)):
+        damaged[rng.randrange(start, end)] = rng.randrange(256)
+    open('fuzz-byte-%03d.exe' % n, 'wb').write(damaged)
+PY
+for copy in fuzz-*.exe; do
+  timeout 20 "$inspector" "$copy" >out.txt 2>err.txt; got=$?
+  case "$got" in
+    0) cmp -s "$copy" "$launcher" 2>/dev/null || grep -q 'program MD5' out.txt || fail "$copy: exit 0 without a listing" ;;
+    [1-8]) [ -s err.txt ] || fail "$copy: exit $got without a message" ;;
+    *) fail "$copy: exit $got (crash or hang): $(cat err.txt)" ;;
+  esac
+done
+
+[ $failures -eq 0 ] && echo "inspector ok"
+exit $failures

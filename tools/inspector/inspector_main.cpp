@@ -1,0 +1,272 @@
+// qarv-inspector: what a built launcher carries, read from the executable without running anything.
+//
+//   qarv-inspector LAUNCHER.exe            the payload's cabinet: files, sizes, dates, attributes,
+//                                          and the MD5 of the program the launcher will start
+//   qarv-inspector --offsets LAUNCHER.exe  where the payload lies in the file (for tools and tests)
+//
+// It finds RT_RCDATA 129 through the PE headers and resource directory, descrambles it with the
+// launcher's own transform, checks that the result is one whole cabinet and decodes all of it.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cabinet_reader.h"
+#include "payload/scramble_transform.h"
+#include "pe_resources.h"
+
+namespace inspector {
+namespace {
+
+constexpr std::uint32_t kPayloadResourceId = 129;
+constexpr std::uint16_t kPayloadLanguage = 1033;
+// The shipped launcher is some 24 MB; a file this large is not one, and is not read into memory.
+constexpr long long kLargestFile = 1LL << 30;
+
+// Exit codes: one per kind of finding, so that a script can tell them apart.
+constexpr int kExitValid = 0;
+constexpr int kExitUnreadable = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNotPe = 3;
+constexpr int kExitNoPayload = 4;
+constexpr int kExitNotCabinet = 5;
+constexpr int kExitTruncated = 6;
+constexpr int kExitDamaged = 7;
+constexpr int kExitUnsupported = 8;
+
+const char kUsage[] =
+    "usage: qarv-inspector [--offsets] LAUNCHER.exe\n"
+    "\n"
+    "Lists the cabinet a built launcher carries (RT_RCDATA 129): each file's size, cabinet date and\n"
+    "attributes, and the MD5 of the program the launcher starts (the file its extraction closes last),\n"
+    "in the form the launcher's trace shows. Nothing is run or extracted.\n"
+    "  --offsets  print only where the payload lies in the file: payload_offset=N and payload_size=N\n"
+    "\n"
+    "Exit status: 0 the payload is a valid cabinet; 1 the file cannot be read; 2 usage; 3 not a PE\n"
+    "file; 4 no payload resource; 5 the payload is not a cabinet; 6 truncated; 7 damaged cabinet;\n"
+    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX).\n";
+
+struct Failure {
+    int exitCode = kExitValid;
+    std::string message;
+};
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, Failure& failure) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        failure = {kExitUnreadable, std::string("cannot open: ") + std::strerror(errno)};
+        return false;
+    }
+    bytes.clear();
+    std::uint8_t buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+        if (got == 0) break;
+        if (static_cast<long long>(bytes.size() + got) > kLargestFile) {
+            failure = {kExitNotPe, "larger than 1 GiB: not a launcher"};
+            ok = false;
+            break;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    if (ok && std::ferror(file)) {
+        failure = {kExitUnreadable, std::string("cannot read: ") + std::strerror(errno)};
+        ok = false;
+    }
+    std::fclose(file);
+    return ok;
+}
+
+// A cabinet's name bytes made safe for a terminal: control bytes shown as \xNN.
+std::string Printable(const std::string& name) {
+    std::string text;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
+std::string FormatAttributes(std::uint16_t attributes) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%02X %c%c%c%c", attributes, attributes & 0x01 ? 'r' : '-',
+                  attributes & 0x02 ? 'h' : '-', attributes & 0x04 ? 's' : '-', attributes & 0x20 ? 'a' : '-');
+    return text;
+}
+
+std::string Plural(std::size_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+int ExitFor(CabinetStatus status) {
+    switch (status) {
+        case CabinetStatus::kOk: return kExitValid;
+        case CabinetStatus::kNotCabinet: return kExitNotCabinet;
+        case CabinetStatus::kTruncated: return kExitTruncated;
+        case CabinetStatus::kDamaged: return kExitDamaged;
+        case CabinetStatus::kUnsupported: return kExitUnsupported;
+    }
+    return kExitDamaged;
+}
+
+int ExitFor(PeStatus status) {
+    switch (status) {
+        case PeStatus::kOk: return kExitValid;
+        case PeStatus::kNotPe: return kExitNotPe;
+        case PeStatus::kTruncated: return kExitTruncated;
+        case PeStatus::kNoResource: return kExitNoPayload;
+    }
+    return kExitNotPe;
+}
+
+void PrintFileTable(const Cabinet& cabinet) {
+    std::size_t nameWidth = 4;
+    for (const CabinetFile& file : cabinet.files) nameWidth = std::max(nameWidth, Printable(file.name).size());
+    const int width = static_cast<int>(nameWidth);
+    std::printf("\n  %-3s %-*s %10s  %-11s %s\n", "#", width, "file", "bytes", "attributes", "date (local)");
+    for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
+        const CabinetFile& file = cabinet.files[i];
+        const std::string date = FormatDosDateTime(file.date, file.time);
+        char invalid[32];
+        std::snprintf(invalid, sizeof invalid, "invalid (%04X %04X)", file.date, file.time);
+        std::printf("  %-3zu %-*s %10u  %-11s %s%s\n", i + 1, width, Printable(file.name).c_str(), file.size,
+                    FormatAttributes(file.attributes).c_str(), date.empty() ? invalid : date.c_str(),
+                    i + 1 == cabinet.files.size() ? "  <- program to start (closed last)" : "");
+    }
+}
+
+// What would trip the launcher's extraction or surprise its user, though the cabinet is sound.
+void PrintWarnings(const Cabinet& cabinet, std::size_t payloadSize) {
+    std::vector<std::string> warnings;
+    if (cabinet.files.empty()) warnings.push_back("the cabinet holds no files: the launcher would have no program to start");
+    for (const CabinetFile& file : cabinet.files) {
+        const std::string name = "'" + Printable(file.name) + "'";
+        if (file.name.empty()) {
+            warnings.push_back("a file has an empty name; the launcher cannot create it");
+        } else if (file.name.find_first_of("\\/") != std::string::npos) {
+            warnings.push_back("file " + name + " has a folder part; the launcher creates no subfolders, so its extraction fails");
+        }
+        if (FormatDosDateTime(file.date, file.time).empty()) {
+            warnings.push_back("file " + name + " has no valid date; the launcher leaves it the time of extraction");
+        }
+    }
+    if (cabinet.declaredSize < payloadSize) {
+        warnings.push_back(std::to_string(payloadSize - cabinet.declaredSize) +
+                           " bytes follow the cabinet's end in the payload; extraction ignores them");
+    }
+    for (const std::string& warning : warnings) std::printf("  warning: %s\n", warning.c_str());
+}
+
+int Inspect(const std::string& path, bool offsetsOnly) {
+    std::vector<std::uint8_t> file;
+    Failure failure;
+    auto fail = [&](int exitCode, const std::string& message) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "qarv-inspector: %s: %s\n", path.c_str(), message.c_str());
+        return exitCode;
+    };
+    if (!ReadWholeFile(path, file, failure)) return fail(failure.exitCode, failure.message);
+
+    const PeLookup lookup = FindPeResource(ByteView(file.data(), file.size()), kResourceTypeRcData,
+                                           kPayloadResourceId, kPayloadLanguage);
+    if (lookup.status == PeStatus::kNoResource) {
+        return fail(kExitNoPayload, "no payload resource (RT_RCDATA " + std::to_string(kPayloadResourceId) + "): " +
+                                        lookup.problem);
+    }
+    if (lookup.status != PeStatus::kOk) return fail(ExitFor(lookup.status), lookup.problem);
+    const PeResource& resource = lookup.resource;
+    if (offsetsOnly) {
+        std::printf("payload_offset=%llu\npayload_size=%u\n", static_cast<unsigned long long>(resource.fileOffset),
+                    resource.size);
+        return kExitValid;
+    }
+
+    std::printf("%s\n", path.c_str());
+    std::printf("  image     %s, %s, %s\n", lookup.image.pe32Plus ? "PE32+" : "PE32",
+                MachineName(lookup.image.machine).c_str(), Plural(lookup.image.sectionCount, "section").c_str());
+    std::printf("  payload   RT_RCDATA %u, language %u: %u bytes at file offset 0x%llX (RVA 0x%X)\n",
+                kPayloadResourceId, resource.language, resource.size,
+                static_cast<unsigned long long>(resource.fileOffset), resource.rva);
+
+    std::vector<std::uint8_t> cabinetBytes(file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset),
+                                           file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset + resource.size));
+    DescramblePayload(cabinetBytes.data(), cabinetBytes.size());
+    const ByteView bytes(cabinetBytes.data(), cabinetBytes.size());
+
+    Cabinet cabinet;
+    CabinetCheck check = ReadCabinetDirectory(bytes, cabinet);
+    if (check.status == CabinetStatus::kNotCabinet) {
+        return fail(kExitNotCabinet, "the payload is not a cabinet: descrambled, " + check.problem);
+    }
+    if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
+
+    std::string methods;
+    for (const CabinetFolder& folder : cabinet.folders) {
+        const std::uint16_t method = folder.compression & 0x0F;
+        const char* name = method == kCompressionNone ? "stored" : method == kCompressionMszip ? "MSZIP"
+                           : method == 2 ? "Quantum" : method == 3 ? "LZX" : "unknown";
+        if (methods.find(name) == std::string::npos) methods += std::string(methods.empty() ? "" : ", ") + name;
+    }
+    std::printf("  cabinet   version %u.%u, %u bytes, %s (%s), %s\n", cabinet.versionMajor, cabinet.versionMinor,
+                cabinet.declaredSize, Plural(cabinet.folders.size(), "folder").c_str(),
+                methods.empty() ? "no data" : methods.c_str(), Plural(cabinet.files.size(), "file").c_str());
+    PrintFileTable(cabinet);
+
+    CabinetDataReport report;
+    check = DecodeCabinetData(bytes, cabinet, cabinet.files.empty() ? cabinet.files.size() : cabinet.files.size() - 1,
+                              report);
+    if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
+    std::printf("\n  data      %s decoded to %llu bytes, %zu with a checksum, all matching\n",
+                Plural(report.blocks, "block").c_str(), static_cast<unsigned long long>(report.uncompressedBytes),
+                report.checksummedBlocks);
+    if (!cabinet.files.empty()) {
+        std::printf("  program MD5  %s  %s\n", report.digest.c_str(), Printable(cabinet.files.back().name).c_str());
+    }
+    PrintWarnings(cabinet, cabinetBytes.size());
+    return kExitValid;
+}
+
+}  // namespace
+}  // namespace inspector
+
+int main(int argc, char** argv) {
+    bool offsetsOnly = false;
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(inspector::kUsage, stdout);
+            return inspector::kExitValid;
+        }
+        if (argument == "--offsets") {
+            offsetsOnly = true;
+        } else if (argument.size() > 1 && argument[0] == '-' && path.empty()) {
+            std::fprintf(stderr, "qarv-inspector: unknown option %s\n%s", argument.c_str(), inspector::kUsage);
+            return inspector::kExitUsage;
+        } else if (path.empty()) {
+            path = argument;
+        } else {
+            std::fprintf(stderr, "qarv-inspector: give one launcher\n%s", inspector::kUsage);
+            return inspector::kExitUsage;
+        }
+    }
+    if (path.empty()) {
+        std::fprintf(stderr, "%s", inspector::kUsage);
+        return inspector::kExitUsage;
+    }
+    try {
+        return inspector::Inspect(path, offsetsOnly);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "qarv-inspector: %s: out of memory\n", path.c_str());
+    }
+    return inspector::kExitUnreadable;
+}
