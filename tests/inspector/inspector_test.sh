@@ -37,6 +37,7 @@ if [ "$stage" != - ]; then
   expected=$(md5sum "$stage/Qarv2009Install.exe" | cut -c1-32 | tr a-f A-F)
   grep -q "^  program MD5  $expected  Qarv2009Install.exe$" report.txt ||
     fail "program MD5 is not $expected (md5sum of the staged installer)"
+  grep -Eq 'blocks decoded to [0-9]+ bytes; checksums: all [0-9]+ match' report.txt || fail "data blocks not all checked"
   grep -q 'warning' report.txt && fail "warnings for the demo payload"
 fi
 
@@ -92,6 +93,61 @@ grep -q "^  program MD5  $expected  run.exe$" stored.txt || fail "stored cabinet
 grep -q '1 folder (stored), 3 files' stored.txt || fail "stored cabinet: not reported as stored with 3 files"
 grep -q "warning: $((size - $(stat -c %s stored.cab))) bytes follow the cabinet's end" stored.txt ||
   fail "stored cabinet: the padding after it is not mentioned"
+# Cabinets gcab does not make, written here: two folders (MSZIP whose blocks reach back into the
+# blocks before them, then stored), reserve areas in the header, folders and blocks, no
+# checksums, and the program listed last though its data is in the first folder.
+cat > make_cabinet.py <<'PY'
+import random, struct, sys, zlib
+out, variant = sys.argv[1], sys.argv[2]
+rng = random.Random(129)
+words = [bytes(rng.choice(b'abcdefghij') for _ in range(rng.randrange(2, 9))) for _ in range(300)]
+def text(n): return b' '.join(rng.choice(words) for _ in range(n))[:n]
+files = [('setup.dat', 0, text(45000)), ('notes.txt', 1, b'stored\r\n' * 900), ('go.exe', 0, text(70000))]
+open('crafted-program.bin', 'wb').write(files[2][2])
+folder_data = [b''.join(d for _, f, d in files if f == i) for i in (0, 1)]
+def blocks(data, mszip):
+    out, history = [], b''
+    for start in range(0, len(data), 32768):
+        chunk = data[start:start + 32768]
+        if mszip:
+            c = zlib.compressobj(9, zlib.DEFLATED, -15, zdict=history) if history else zlib.compressobj(9, zlib.DEFLATED, -15)
+            body = b'CK' + c.compress(chunk) + c.flush()
+            history = (history + chunk)[-32768:]
+        else:
+            body = chunk
+        out.append(struct.pack('<IHH', 0, len(body), len(chunk)) + b'RR' + body)
+    return out
+folder_blocks = [blocks(folder_data[0], True), blocks(folder_data[1], False)]
+methods = [3 if variant == 'lzx' else 1, 0]
+header_size = 36 + 4 + 6
+folders_size = 2 * (8 + 3)
+entries, offsets = b'', [0, 0]
+for name, folder, data in files:
+    size = len(data) + (1 if variant == 'long-file' and name == 'go.exe' else 0)
+    index = 5 if variant == 'no-folder' and name == 'notes.txt' else folder
+    entries += struct.pack('<IIHHHH', size, offsets[folder], index, 0x3A70, 0x43C0, 0x20) + name.encode() + b'\0'
+    offsets[folder] += len(data)
+files_offset = header_size + folders_size
+data_offset = files_offset + len(entries)
+folders = b''
+for blist, method in zip(folder_blocks, methods):
+    folders += struct.pack('<IHH', data_offset, len(blist), method) + b'FFF'
+    data_offset += sum(len(b) for b in blist)
+flags = 0x0004 | (0x0002 if variant == 'set' else 0)
+header = struct.pack('<4sIIIIIBBHHHHH', b'MSCF', 0, data_offset, 0, files_offset, 0, 3, 1, 2, len(files), flags, 7, 0)
+header += struct.pack('<HBB', 6, 3, 2) + b'HHHHHH'
+open(out, 'wb').write(header + folders + entries + b''.join(b for bl in folder_blocks for b in bl))
+PY
+python3 make_cabinet.py crafted.cab good && implant crafted.cab crafted.exe
+"$inspector" crafted.exe >crafted.txt 2>&1 || fail "crafted cabinet: $(cat crafted.txt)"
+expected=$(md5sum crafted-program.bin | cut -c1-32 | tr a-f A-F)
+grep -q "^  program MD5  $expected  go.exe$" crafted.txt || fail "crafted cabinet: MD5 is not $expected: $(cat crafted.txt)"
+grep -q '2 folders (MSZIP, stored), 3 files' crafted.txt || fail "crafted cabinet: folders not reported"
+grep -q 'checksums: none in the cabinet' crafted.txt || fail "crafted cabinet: blocks without a checksum not reported"
+for variant in set lzx long-file no-folder; do
+  python3 make_cabinet.py "crafted-$variant.cab" "$variant" && implant "crafted-$variant.cab" "crafted-$variant.exe"
+done
+
 # A cabinet longer than the payload: its header promises bytes that are not there.
 head -c $((size + 5000)) /dev/urandom > stored/run.exe
 gcab -c -n long.cab stored/notes.txt stored/run.exe
@@ -125,6 +181,10 @@ cp "$launcher" tail.exe && patch tail.exe $((offset + size - 5)) XXXXX
 expect 7 'damaged' tail.exe
 
 expect 6 'truncated cabinet' long.exe
+expect 8 'cabinet set' crafted-set.exe
+expect 8 'LZX' crafted-lzx.exe
+expect 7 "'go.exe' .* lies past the folder's" crafted-long-file.exe
+expect 7 "'notes.txt' is in folder 5" crafted-no-folder.exe
 head -c $((offset + size / 2)) "$launcher" > cut-payload.exe
 expect 6 'truncated' cut-payload.exe
 head -c 200 "$launcher" > cut-headers.exe

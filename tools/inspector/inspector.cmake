@@ -24,3 +24,30 @@ add_test(NAME inspector_launcher
                  $<TARGET_FILE:launcher> ${CMAKE_SYSTEM_PROCESSOR} ${QARV_PAYLOAD_FILE} $<TARGET_FILE:tracecap>
                  ${QARV_INSPECTOR_DEMO_STAGE} ${CMAKE_CURRENT_BINARY_DIR}/inspector-test)
 set_tests_properties(inspector_launcher PROPERTIES TIMEOUT 300)
+
+# The same tool as a Windows console program, for inspecting a launcher on a Windows machine: one
+# static file, with zlib from the MinGW zlib package (libz-mingw-w64-dev).
+find_path(QARV_MINGW_ZLIB_INCLUDE zlib.h)
+find_library(QARV_MINGW_ZLIB NAMES libz.a)
+if(QARV_MINGW_ZLIB_INCLUDE AND QARV_MINGW_ZLIB)
+  add_executable(qarv_inspector ${CMAKE_SOURCE_DIR}/tools/inspector/inspector_main.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_reader.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/packer/md5.cpp ${CMAKE_SOURCE_DIR}/payload/scramble_transform.cpp)
+  set_target_properties(qarv_inspector PROPERTIES OUTPUT_NAME qarv-inspector)
+  target_include_directories(qarv_inspector PRIVATE ${CMAKE_SOURCE_DIR}/tools/inspector ${CMAKE_SOURCE_DIR}
+                             ${CMAKE_SOURCE_DIR}/tools/packer ${QARV_MINGW_ZLIB_INCLUDE})
+  # The C99 printf family: the report prints 64-bit and size_t values.
+  target_compile_definitions(qarv_inspector PRIVATE __USE_MINGW_ANSI_STDIO=1)
+  target_link_libraries(qarv_inspector PRIVATE ${QARV_MINGW_ZLIB})
+  target_link_options(qarv_inspector PRIVATE ${QARV_STATIC_LINK} ${QARV_REPRODUCIBLE_LINK})
+  # Under Wine (x86_64 only): the Windows build must report what the host build reports.
+  if(QARV_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    add_test(NAME inspector_windows_build
+             COMMAND sh ${CMAKE_SOURCE_DIR}/tests/inspector/windows_build_test.sh ${CMAKE_BINARY_DIR}/wine-run.sh
+                     $<TARGET_FILE:qarv_inspector> ${QARV_INSPECTOR} $<TARGET_FILE:launcher> $<TARGET_FILE:tracecap>
+                     ${CMAKE_CURRENT_BINARY_DIR}/inspector-windows-test)
+    set_tests_properties(inspector_windows_build PROPERTIES TIMEOUT 120)
+  endif()
+else()
+  message(WARNING "No MinGW zlib (Debian package libz-mingw-w64-dev): the Windows build of qarv-inspector is skipped")
+endif()

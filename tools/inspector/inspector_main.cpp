@@ -225,9 +225,15 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     check = DecodeCabinetData(bytes, cabinet, cabinet.files.empty() ? cabinet.files.size() : cabinet.files.size() - 1,
                               report);
     if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
-    std::printf("\n  data      %s decoded to %llu bytes, %zu with a checksum, all matching\n",
-                Plural(report.blocks, "block").c_str(), static_cast<unsigned long long>(report.uncompressedBytes),
-                report.checksummedBlocks);
+    std::string checksums = "checksums: none in the cabinet";
+    if (report.checksummedBlocks == report.blocks && report.blocks != 0) {
+        checksums = "checksums: all " + std::to_string(report.blocks) + " match";
+    } else if (report.checksummedBlocks != 0) {
+        checksums = "checksums: " + std::to_string(report.checksummedBlocks) + " match, " +
+                    std::to_string(report.blocks - report.checksummedBlocks) + " blocks carry none";
+    }
+    std::printf("\n  data      %s decoded to %llu bytes; %s\n", Plural(report.blocks, "block").c_str(),
+                static_cast<unsigned long long>(report.uncompressedBytes), checksums.c_str());
     if (!cabinet.files.empty()) {
         std::printf("  program MD5  %s  %s\n", report.digest.c_str(), Printable(cabinet.files.back().name).c_str());
     }
