@@ -1,8 +1,12 @@
 // The launcher's entry point and its one application object.
 #include <windows.h>
 
+#include "app/dll_search.h"
 #include "app/qarv_app.h"
 
 CQarv2009VURoruzApp theApp;
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return theApp.Run(instance); }
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystem();
+    return theApp.Run(instance);
+}
