@@ -50,4 +50,28 @@ TEST_F(FailedRunTest, PayloadThatIsNoCabinetFailsTheExtraction) {
     EXPECT_EQ(lines[2], L"VURoruz: File extraction failed");
 }
 
+// The launcher's own payload, as its resource holds it (scrambled).
+std::string PayloadOf(const std::wstring& launcher) {
+    std::string bytes;
+    HMODULE image = LoadLibraryExW(launcher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (image == nullptr) return bytes;
+    HRSRC info = FindResourceW(image, MAKEINTRESOURCEW(129), RT_RCDATA);
+    if (info != nullptr) {
+        const char* data = static_cast<const char*>(LockResource(LoadResource(image, info)));
+        bytes.assign(data, SizeofResource(image, info));
+    }
+    FreeLibrary(image);
+    return bytes;
+}
+
+TEST_F(FailedRunTest, TruncatedCabinetFailsTheExtraction) {
+    // Chunks descramble independently, so cutting the payload on a chunk boundary cuts the
+    // cabinet itself: its header is intact, its data ends early.
+    const std::string payload = PayloadOf(LauncherPath());
+    ASSERT_GT(payload.size(), 3 * 4096u);
+    const std::vector<std::wstring> lines = RunExpectingTheSetupError(payload.substr(0, (payload.size() / 2) & ~size_t{4095}));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], L"VURoruz: File extraction failed");
+}
+
 }  // namespace
