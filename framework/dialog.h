@@ -58,7 +58,7 @@ private:
 
     UINT m_templateId;
     HWND m_parent;
-    HWND m_hWnd = nullptr;
+    std::atomic<HWND> m_hWnd{nullptr};  // read by the worker thread (EndModal, message boxes)
     std::atomic<bool> m_modalEnded{false};
     std::atomic<INT_PTR> m_modalResult{-1};
 };

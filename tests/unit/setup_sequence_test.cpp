@@ -89,8 +89,6 @@ std::wstring TempFolder(const wchar_t* name) {
     return std::wstring(temp) + name;
 }
 
-std::wstring Utf16(const std::string& ansi) { return std::wstring(ansi.begin(), ansi.end()); }
-
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 class SetupSequenceTest : public ::testing::Test {
