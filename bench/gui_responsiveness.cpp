@@ -65,23 +65,26 @@ double Median(std::vector<Sample> samples) {
     return samples[samples.size() / 2].latency;
 }
 
+struct DialogSearch {
+    DWORD processId;
+    HWND found;
+};
+
+// A named callback: on i686 a lambda does not convert to the stdcall WNDENUMPROC.
+BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<DialogSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && GetDlgItem(window, 1001) != nullptr && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindProgressDialog(DWORD processId) {
-    struct Search {
-        DWORD processId;
-        HWND found;
-    } search{processId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(context);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->processId && GetDlgItem(window, 1001) != nullptr && IsWindowVisible(window)) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{processId, nullptr};
+    EnumWindows(MatchProgressDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
