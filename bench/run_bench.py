@@ -4,6 +4,8 @@ realistic, partly compressible files, times the host's native cabextract and md5
 payload_bench.exe of the x86_64 build under Wine on the same cabinet, and prints the figures side
 by side with their ratios.
 
+Then it runs bench/run_gui_probe.sh: the launcher's dialog-thread answer times through whole runs.
+
 Usage: run_bench.py [BUILD_ROOT]   (default: build; the x86_64 build must exist)
 """
 import os
@@ -157,6 +159,11 @@ def main():
     for name, ours, other, theirs in rows:
         print("| %s | %.1f ms | %.2f GB/s | %s | %.1f ms | %.2f GB/s | %.2f× |" %
               (name, ours * 1e3, gbs(ours), other, theirs * 1e3, gbs(theirs), ours / theirs))
+
+    # The dialog thread's answer time through whole launcher runs, on a display of its own.
+    print()
+    subprocess.run(["bash", os.path.join(ROOT, "bench", "run_gui_probe.sh"), build_root], check=True,
+                   stdin=subprocess.DEVNULL)
 
 
 if __name__ == "__main__":
