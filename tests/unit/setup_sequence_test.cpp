@@ -116,16 +116,25 @@ protected:
         DeleteFileW(m_scenario.folder.c_str());
     }
 
-    // Runs the dialog modally on this thread while another thread answers the first message box
-    // (if any) and records it. Returns the dialog's end code.
-    INT_PTR RunDialog(MessageBoxSeen* box = nullptr, DWORD boxTimeoutMs = 10000) {
+    // Runs the dialog modally on this thread while another thread answers every message box that
+    // appears meanwhile and records the first. Returns the dialog's end code. An unexpected box
+    // thus fails the test instead of holding the dialog open.
+    INT_PTR RunDialog(MessageBoxSeen* box = nullptr) {
+        std::atomic<bool> done{false};
         std::thread watcher([&] {
-            MessageBoxSeen seen = qarv::test::WaitForMessageBox(GetCurrentProcessId(), boxTimeoutMs);
-            if (seen.window) qarv::test::DismissMessageBox(seen.window);
-            if (box) *box = seen;
+            bool recorded = false;
+            while (!done) {
+                MessageBoxSeen seen = qarv::test::WaitForMessageBox(GetCurrentProcessId(), 100);
+                if (seen.window == nullptr) continue;
+                if (!recorded && box) *box = seen;
+                recorded = true;
+                qarv::test::DismissMessageBox(seen.window);
+                qarv::test::WaitUntil([&] { return !IsWindow(seen.window); }, 5000);
+            }
         });
         CQarv2009VURoruzDlg dialog(kFakeStages);
         const INT_PTR result = dialog.DoModal();
+        done = true;
         watcher.join();
         return result;
     }
@@ -181,7 +190,9 @@ TEST_F(SetupSequenceTest, EveryFailingStageShowsItsMessageAndCancels) {
 TEST_F(SetupSequenceTest, SuccessStartsTheProgramRegistersLeftoversAndEndsWithOk) {
     m_scenario.barAfterDrop = 50;
     m_scenario.settings.dwSleepTime = 700;
-    EXPECT_EQ(RunDialog(nullptr, 1500), IDOK);
+    MessageBoxSeen box;
+    EXPECT_EQ(RunDialog(&box), IDOK);
+    EXPECT_EQ(box.window, nullptr) << "no box on success: " << std::string(box.text.begin(), box.text.end());
     // Tick counts move in steps; allow one or two of them.
     EXPECT_GE(m_scenario.digestedAt - m_scenario.extractedAt, 650u) << "the pause comes between extraction and digest";
     EXPECT_EQ(m_scenario.restartRegistrations, 1);
@@ -203,7 +214,7 @@ TEST_F(SetupSequenceTest, FailedDigestAndFailedLaunchStillEndWithOk) {
     // A path no route can start: the shell fallback fails too, and still no box appears.
     m_scenario.programPath = "C:\\no-such-folder\\setup.exe";
     MessageBoxSeen box;
-    EXPECT_EQ(RunDialog(&box, 1500), IDOK);
+    EXPECT_EQ(RunDialog(&box), IDOK);
     EXPECT_EQ(box.window, nullptr);
     EXPECT_EQ(qarv::test::PendingFileRenames().size(), 6u) << "deletions are registered all the same";
 }
@@ -220,7 +231,7 @@ TEST_F(SetupSequenceTest, InstalledProductShowsTheNoticeOfItsLanguageAndNeverSta
         m_scenario.restartRegistrations = 0;
         m_scenario.drops = 0;
         MessageBoxSeen box;
-        EXPECT_EQ(RunDialog(&box, c.notice ? 10000 : 1000), IDCANCEL);
+        EXPECT_EQ(RunDialog(&box), IDCANCEL);
         if (c.notice) {
             ASSERT_NE(box.window, nullptr);
             EXPECT_EQ(box.text, qarv::LoadStringById(c.notice));
