@@ -23,7 +23,7 @@ constexpr int kWindowTitleCapacity = 260;
 constexpr const wchar_t* kWindowClass = L"Qarv2006";
 constexpr const wchar_t* kWindowTitleMark = L"Qarv2006";
 
-ProcessTerminationApi RealApi() { return ProcessTerminationApi{CreateToolhelp32Snapshot}; }
+ProcessTerminationApi RealApi() { return ProcessTerminationApi{CreateToolhelp32Snapshot, OpenProcess}; }
 
 wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
@@ -111,7 +111,11 @@ int TerminateByWindow() {
     if (window == nullptr) return 0;
     DWORD processId = 0;
     if (GetWindowThreadProcessId(window, &processId) == 0 || processId == 0) return 0;
-    qarv::UniqueKernelHandle process(OpenProcess(kAllProcessAccess, FALSE, processId));
+    qarv::UniqueKernelHandle process(ProcessTerminationPlatform().openProcess(kAllProcessAccess, FALSE, processId));
     if (!process) return 0;
+    // The window's process may have ended, and its id gone to another process, before the open.
+    // The open handle pins the id, so a window that still belongs to it names the right process.
+    DWORD ownerNow = 0;
+    if (GetWindowThreadProcessId(window, &ownerNow) == 0 || ownerNow != processId) return 0;
     return TerminateProcess(process.get(), 0) ? 1 : 0;
 }
