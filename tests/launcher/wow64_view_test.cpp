@@ -106,7 +106,10 @@ protected:
     // Runs the i686 launcher to its end, answering any box; returns its trace lines.
     std::vector<std::wstring> RunToTheEnd() {
         t::LauncherRun run(I686Launcher());
-        EXPECT_NE(run.ProcessId(), 0u) << "the i686 launcher did not start";
+        if (run.ProcessId() == 0) {
+            ADD_FAILURE() << "the i686 launcher did not start: can this machine run 32-bit code?";
+            return {};
+        }
         t::WaitUntil(
             [&] {
                 const t::MessageBoxSeen box = t::WaitForMessageBox(run.ProcessId(), 100);
@@ -118,10 +121,16 @@ protected:
         return run.TraceLines();
     }
 
-    // Waits for the demo installer's record in the 32-bit view; remembers the folder for cleanup.
+    // Waits for the demo installer's whole record (the folder, then the language) in the 32-bit
+    // view; remembers the folder for cleanup.
     std::wstring InstalledFolder() {
         std::wstring folder;
-        if (t::WaitUntil([&] { return ReadString(KEY_WOW64_32KEY, L"SOFTWARE\\Qarv", L"szQarvDir", folder); }, 30000))
+        if (t::WaitUntil(
+                [&] {
+                    return ValueExists(KEY_WOW64_32KEY, L"SOFTWARE\\Qarv", L"fGiaoDien") &&
+                           ReadString(KEY_WOW64_32KEY, L"SOFTWARE\\Qarv", L"szQarvDir", folder);
+                },
+                30000))
             m_installFolders.push_back(folder);
         return folder;
     }
@@ -150,7 +159,7 @@ TEST_F(Wow64RegistryView, SettingsRestartValueAndProductLiveInThe32BitView) {
     // 32-bit program's Program Files is.
     const std::wstring folder = InstalledFolder();
     ASSERT_FALSE(folder.empty()) << "the demo installer did not record the product in the 32-bit view";
-    std::wstring seenFrom64 = L"";
+    std::wstring seenFrom64;
     EXPECT_TRUE(ReadString(KEY_WOW64_64KEY, kWow64ProductKey, L"szQarvDir", seenFrom64));
     EXPECT_EQ(seenFrom64, folder);
     EXPECT_FALSE(ValueExists(KEY_WOW64_64KEY, L"SOFTWARE\\Qarv", L"szQarvDir"));
