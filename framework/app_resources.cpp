@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "framework/window_station.h"
+
 namespace qarv {
 
 HMODULE ResourceModule() { return GetModuleHandleW(nullptr); }
@@ -39,6 +41,8 @@ std::wstring ApplicationName() {
 }
 
 int AppMessageBox(HWND owner, UINT stringId, UINT iconStyle) {
+    // Nobody could answer: decide as the only button would.
+    if (!WindowStationIsVisible()) return IDOK;
     const std::wstring text = LoadStringById(stringId);
     const std::wstring caption = ApplicationName();
     return MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | iconStyle);

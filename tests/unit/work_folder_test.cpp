@@ -209,7 +209,7 @@ std::vector<std::wstring> DescribeDacl(PSECURITY_DESCRIPTOR descriptor) {
     return entries;
 }
 
-TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsSystemAndUser) {
+TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsAndSystemReadAndRunForTheUser) {
     HANDLE token = nullptr;
     OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
     BYTE user[512] = {};
@@ -220,9 +220,11 @@ TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsSystemAnd
 
     const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
     ASSERT_TRUE(descriptor);
-    // FILE_ALL_ACCESS, inherited by files and folders inside.
-    EXPECT_EQ(DescribeDacl(descriptor.get()), (std::vector<std::wstring>{L"P", L"S-1-5-32-544 1F01FF 3",
-                                                                         L"S-1-5-18 1F01FF 3", userSid + L" 1F01FF 3"}));
+    // FILE_ALL_ACCESS for Administrators and SYSTEM; FILE_GENERIC_READ | FILE_GENERIC_EXECUTE for
+    // the user and for the owner (OWNER RIGHTS); all inherited by files and folders inside.
+    EXPECT_EQ(DescribeDacl(descriptor.get()),
+              (std::vector<std::wstring>{L"P", L"S-1-5-32-544 1F01FF 3", L"S-1-5-18 1F01FF 3", userSid + L" 1200A9 3",
+                                         L"S-1-3-4 1200A9 3"}));
 }
 
 // Wine keeps a folder's rights as Unix permissions, so only what maps onto them can be read back:
