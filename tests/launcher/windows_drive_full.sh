@@ -27,5 +27,6 @@ for entry in "$drive_c"/* "$drive_c"/.[!.]*; do
     ln -s "$entry" "$dir/$(basename "$entry")"
 done
 rm -f "$link"
-ln -s "$dir" "$link"
-"$runner" "$program" --gtest_filter='WindowsDriveFull.*'
+ln -s "$dir" "$link" || { echo "C: could not be pointed at the small drive"; exit 1; }
+# Told so, the test fails rather than skips when C: still has room.
+QARV_SMALL_WINDOWS_DRIVE=1 "$runner" "$program" --gtest_filter='WindowsDriveFull.*'
