@@ -45,6 +45,7 @@ BOOL CQarv2009VURoruzDlg::InitialiseAndStartWorker() {
     SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
     if (m_stages.isProductInstalled(this)) {
+        RecordOutcome(kExitProductInstalled);
         if (m_interfaceLanguage == 0) {
             qarv::AppMessageBox(GetSafeHwnd(), IDS_INSTALLED_NOTICE_VI, MB_ICONINFORMATION);
         } else if (m_interfaceLanguage == 1) {
@@ -85,6 +86,7 @@ bool CQarv2009VURoruzDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT
             else if (wParam == kProgressTimerId) OnProgressTimer();
             return false;  // the default timer handling runs after either
         case WM_SETUP_FINISHED:
+            RecordOutcome(kExitInstallerStarted);
             Sleep(100);
             OnOK();
             result = 0;

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "framework/dialog.h"
 #include "framework/progress_ctrl.h"
+#include "setup/exit_codes.h"
 #include "setup/progress_target.h"
 #include "setup/setup_stages.h"
 
@@ -18,6 +21,13 @@ public:
 
     HWND ProgressBarWindow() const override { return m_progress.GetSafeHwnd(); }
     const SetupStages& Stages() const { return m_stages; }
+
+    // How the run ended, as the process exit code (setup/exit_codes.h). Until a run records
+    // otherwise it is kExitSetupFailed, so that every end not recorded as a success or as another
+    // failure (a box over a cancelled dialog, a dialog that could not start) reports a failed
+    // setup. Written by the worker thread or the GUI thread, read after the modal run.
+    int Outcome() const { return m_outcome; }
+    void RecordOutcome(int exitCode) { m_outcome = exitCode; }
 
     // The installed product's interface language: 0 Vietnamese notice, 1 English, else none.
     int InterfaceLanguage() const { return m_interfaceLanguage; }
@@ -40,6 +50,7 @@ private:
     CProgressCtrl m_progress;
     int m_interfaceLanguage = 0;
     const SetupStages& m_stages;
+    std::atomic<int> m_outcome{kExitSetupFailed};
 };
 
 // The label's dot run for `dotCount` dots: string 501, a space and the dots.

@@ -4,8 +4,15 @@
 #include <commctrl.h>
 
 #include "app/progress_dialog.h"
+#include "app/single_instance.h"
 
 BOOL CQarv2009VURoruzApp::InitInstance() {
+    const SingleInstanceGuard instance;
+    if (instance.AnotherIsRunning()) {
+        m_exitCode = kExitAnotherInstanceRunning;
+        return FALSE;
+    }
+
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_WIN95_CLASSES;
@@ -18,5 +25,6 @@ BOOL CQarv2009VURoruzApp::InitInstance() {
     m_pMainWnd = &dialog;
     dialog.DoModal();
     m_pMainWnd = nullptr;
+    m_exitCode = dialog.Outcome();
     return FALSE;
 }

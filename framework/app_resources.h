@@ -20,7 +20,8 @@ std::wstring ApplicationName();
 
 // Shows string `stringId` in a box owned by `owner`, captioned with the application name, with the
 // OK button and the given icon style. Blocks until the user closes it. Safe on any thread: the
-// owner may belong to another thread, as the setup worker's boxes over the dialog do.
+// owner may belong to another thread, as the setup worker's boxes over the dialog do. On a window
+// station that is not visible no box is shown and the result is IDOK at once, as if answered.
 int AppMessageBox(HWND owner, UINT stringId, UINT iconStyle);
 
 // The same box, built in fixed buffers: it allocates nothing and throws nothing, so it can report

@@ -20,13 +20,15 @@ BOOL CWinApp::InitInstance() {
     return TRUE;
 }
 
+int CWinApp::ExitInstance() { return 0; }
+
 int CWinApp::Run(HINSTANCE instance) {
     m_instance = instance;
     try {
         InitInstance();
     } catch (...) {
         // Nothing may escape to the C runtime's entry: an allocation failure ends the program
-        // quietly, as a returned FALSE would.
+        // quietly, as a returned FALSE would, and ExitInstance still decides the exit code.
     }
-    return 0;
+    return ExitInstance();
 }

@@ -22,7 +22,11 @@ public:
     // When the hook returns FALSE the program ends without a message loop of its own.
     virtual BOOL InitInstance();
 
-    // Called by the entry point: runs the start-up hook and returns the process exit code.
+    // Called after the start-up hook, also when the hook threw: returns the process exit code.
+    // The base returns 0.
+    virtual int ExitInstance();
+
+    // Called by the entry point: runs the start-up hook and returns ExitInstance's exit code.
     int Run(HINSTANCE instance);
 
     // The application name: the executable's file name without its extension.

@@ -35,13 +35,14 @@ int LaunchInstaller(const wchar_t* programPath) {
     return 1;
 }
 
-void ShellOpenInstaller(const wchar_t* programPath) {
+bool ShellOpenInstaller(const wchar_t* programPath) {
     WriteTrace(L"VURoruz: ShellExecuting %s\n", programPath);
     const HINSTANCE result = ShellExecuteW(nullptr, L"open", programPath, nullptr, nullptr, SW_SHOWNORMAL);
     const UINT_PTR value = reinterpret_cast<UINT_PTR>(result);
     if (value >= 32) {
         WriteTrace(L"VURoruz: ShellExecute OK!\n");
-    } else {
-        WriteTrace(L"VURoruz: ShellExecute return %08X\n", static_cast<unsigned>(value));
+        return true;
     }
+    WriteTrace(L"VURoruz: ShellExecute return %08X\n", static_cast<unsigned>(value));
+    return false;
 }

@@ -10,4 +10,5 @@ constexpr int kCommandLineCapacity = 260;
 int LaunchInstaller(const wchar_t* programPath);
 
 // The shell fallback: asks the shell to open `programPath` (unquoted) and traces the outcome.
-void ShellOpenInstaller(const wchar_t* programPath);
+// Returns true when the shell reports success.
+bool ShellOpenInstaller(const wchar_t* programPath);

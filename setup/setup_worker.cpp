@@ -12,14 +12,28 @@
 #include "framework/app_resources.h"
 #include "payload/cabinet_extractor.h"
 #include "payload/file_digest.h"
+#include "setup/exit_codes.h"
 #include "setup/installer_launch.h"
 #include "setup/path_conversion.h"
+#include "setup/run_leftovers.h"
 
 void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) noexcept {
+    dialog->RecordOutcome(ExitCodeForMessage(messageId));
     // Allocation-free, because it also reports an allocation failure.
     qarv::AppMessageBoxNoAlloc(dialog->GetSafeHwnd(), messageId, MB_ICONHAND);
     dialog->OnCancel();
 }
+
+namespace {
+
+// A failure once this run has created `workFolder`: what the run put there goes at the next
+// reboot. Registered before the box, so that a run ended while the box waits still leaves it so.
+void FailSetupInWorkFolder(CQarv2009VURoruzDlg* dialog, UINT messageId, const std::wstring& workFolder) {
+    RegisterRunLeftoversForReboot(workFolder);
+    FailSetup(dialog, messageId);
+}
+
+}  // namespace
 
 DWORD SetupPauseMs(DWORD sleepTimeSetting) { return std::min(sleepTimeSetting, kMaxSetupPauseMs); }
 
@@ -61,6 +75,7 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
 
     // The temporary-name route leaves an empty placeholder file under the folder's name.
     DeleteFileW(workFolder.c_str());
+    // Creation fails when the folder already exists, so from here on the folder is this run's own.
     if (!CreateWorkFolder(workFolder)) {
         FailSetup(dialog, IDS_SETUP_ERROR);
         return;
@@ -69,7 +84,7 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     const std::wstring containerPath = workFolder + L"\\qarv2009Setup.dat";
     WriteTrace(L"VURoruz: Dropping file to %s ...\n", containerPath.c_str());
     if (!stages.dropPayload(GetModuleHandleW(nullptr), containerPath.c_str(), dialog)) {
-        FailSetup(dialog, IDS_SETUP_ERROR);
+        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder);
         return;
     }
 
@@ -82,7 +97,7 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), ansiProgramPath) ||
         !AnsiPathToWide(ansiProgramPath, programPath)) {
         WriteTrace(L"VURoruz: File extraction failed\n");
-        FailSetup(dialog, IDS_SETUP_ERROR);
+        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder);
         return;
     }
     WriteTrace(L"VURoruz: File successfully extracted to %s\n", programPath);
@@ -96,7 +111,11 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     }
 
     WriteTrace(L"VURoruz: Executing %s ...\n", programPath);
-    if (!stages.launchInstaller(programPath)) ShellOpenInstaller(programPath);
+    if (!stages.launchInstaller(programPath) && !ShellOpenInstaller(programPath)) {
+        // Nothing was started: the user must hear of it, and the next logon tries again.
+        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder);
+        return;
+    }
 
     MoveFileExW(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExW(containerPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

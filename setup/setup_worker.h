@@ -26,8 +26,10 @@ unsigned __stdcall SetupWorkerProc(void* dialog);
 void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) noexcept;
 
 // The sequence: settings, work folder, drop, extraction, digest, launch, reboot deletions. Ends by
-// posting WM_SETUP_FINISHED, or by an error box over the dialog followed by its Cancel operation.
-// Does not touch the dialog afterwards.
+// posting WM_SETUP_FINISHED, or by an error box over the dialog followed by its Cancel operation,
+// with the message's exit code recorded on the dialog; a failure after the work folder was
+// created first registers what the run put there for deletion at reboot. Nothing started (both
+// launch routes failed) is such a failure. Does not touch the dialog afterwards.
 void RunSetupSequence(CQarv2009VURoruzDlg* dialog);
 
 // The progress timer interval for bar position p (below 90): 15000 / (90 - p) milliseconds.

@@ -14,6 +14,9 @@ namespace {
 constexpr DWORD kWindowsDirectoryCapacity = 260;
 constexpr DWORD kTemporaryPathCapacity = 1024;
 
+// FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, as an access mask in the descriptor's text form.
+constexpr const wchar_t* kReadAndExecuteRights = L"0x1200a9";
+
 WorkFolderSystemCalls RealCalls() { return {GetDiskFreeSpaceExW, GetDriveTypeW, GetTickCount}; }
 
 WorkFolderSystemCalls g_calls = RealCalls();
@@ -146,9 +149,13 @@ WorkFolderSecurity MakeWorkFolderSecurity() {
     if (userSid.empty()) return nullptr;
 
     // P: protected, so nothing comes from a drive root where any local user may change new files.
-    // OICI: files the extraction writes inside inherit the same three entries.
-    const std::wstring descriptorText =
-        L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;" + userSid + L")";
+    // OICI: files the extraction writes inside inherit the same entries.
+    // The installing user may read and run, never write: the user's own unelevated programs must
+    // not swap the installer between its extraction and its elevated start. OWNER RIGHTS (S-1-3-4)
+    // holds the owner to the same, should the owner be that user: otherwise the owner's implicit
+    // right to change the access list would give the write right back.
+    const std::wstring descriptorText = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;" + std::wstring(kReadAndExecuteRights) +
+                                        L";;;" + userSid + L")(A;OICI;" + kReadAndExecuteRights + L";;;S-1-3-4)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptorText.c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {

@@ -41,8 +41,9 @@ std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot);
 // "<root>\_IS<yyyy><mm><dd><tick count as a signed number>", from the local date and the tick count.
 std::wstring MakeDatedFolderName(const std::wstring& driveRoot);
 
-// Creates `folder` with a protected DACL: full control for Administrators, SYSTEM and the current
-// user, inherited by everything created inside, nothing inherited from the parent. Fails (0) when
+// Creates `folder` with a protected DACL: full control for Administrators and SYSTEM, read and
+// execute only for the current user and for the folder's owner (OWNER RIGHTS), inherited by
+// everything created inside, nothing inherited from the parent. Fails (0) when
 // the folder already exists or the rights cannot be built; the folder is then not created.
 int CreateWorkFolder(const std::wstring& folder);
 

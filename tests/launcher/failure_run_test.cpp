@@ -1,7 +1,8 @@
 // Runs of the real launcher whose payload makes a stage fail for real (a copy of the launcher
 // carries other bytes as its payload): the error box with its caption, then the dialog ends and
-// the process exits; nothing is registered for deletion at reboot, and the restart value stays
-// for the next logon.
+// the process exits with the fatal-setup code; what the run wrote in its own work folder, and
+// nothing else, is registered for deletion at reboot, and the restart value stays for the next
+// logon.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -34,12 +35,33 @@ protected:
         EXPECT_EQ(box.buttons.size(), 1u);
         if (box.window) DismissMessageBox(box.window);
 
-        DWORD exitCode = 1;
+        DWORD exitCode = 0;
         EXPECT_TRUE(run.WaitForExit(20000, &exitCode)) << "the launcher must end after the error box";
-        EXPECT_EQ(exitCode, 0u);
-        EXPECT_TRUE(PendingFileRenames().empty()) << "nothing is registered for deletion on a failure";
+        EXPECT_EQ(exitCode, 1603u);
         EXPECT_TRUE(HklmValueExists(kRunKey, kRestartValueName)) << "the next logon tries again";
-        return run.TraceLines();
+        const std::vector<std::wstring> lines = run.TraceLines();
+        ExpectOnlyTheRunsOwnFolderRegistered(lines);
+        return lines;
+    }
+
+    // The work folder is read from the trace's first line; every deletion lies inside it, the
+    // folder comes last, and the container is among them.
+    static void ExpectOnlyTheRunsOwnFolderRegistered(const std::vector<std::wstring>& lines) {
+        const std::wstring prefix = L"VURoruz: Dropping file to ";
+        const std::wstring suffix = L"\\qarv2009Setup.dat ...";
+        ASSERT_FALSE(lines.empty());
+        ASSERT_EQ(lines[0].rfind(prefix, 0), 0u);
+        ASSERT_GT(lines[0].size(), prefix.size() + suffix.size());
+        const std::wstring folder = lines[0].substr(prefix.size(), lines[0].size() - prefix.size() - suffix.size());
+        const std::vector<std::wstring> pending = PendingDeletions();
+        ASSERT_FALSE(pending.empty()) << "a failed run's leftovers must go at the next reboot";
+        EXPECT_EQ(pending.back(), folder);
+        bool containerSeen = false;
+        for (size_t i = 0; i + 1 < pending.size(); ++i) {
+            EXPECT_EQ(pending[i].rfind(folder + L"\\", 0), 0u) << "outside the run's folder: " << testing::PrintToString(pending[i]);
+            containerSeen = containerSeen || pending[i] == folder + L"\\qarv2009Setup.dat";
+        }
+        EXPECT_TRUE(containerSeen);
     }
 };
 

@@ -132,7 +132,9 @@ TEST_F(InstalledLauncher, InstalledProductGetsTheNoticeOfItsLanguageAndNoProgres
             EXPECT_EQ(box.text, *c.notice);
             EXPECT_EQ(box.buttons.size(), 1u);
             t::DismissMessageBox(box.window);
-            EXPECT_TRUE(run.WaitForExit(kWaitMs));
+            DWORD exitCode = 1;
+            EXPECT_TRUE(run.WaitForExit(kWaitMs, &exitCode));
+            EXPECT_EQ(exitCode, 0u) << "an installed product is success for a deployment tool";
         } else {
             bool boxSeen = false;
             const bool exited = t::WaitUntil(
@@ -146,6 +148,9 @@ TEST_F(InstalledLauncher, InstalledProductGetsTheNoticeOfItsLanguageAndNoProgres
                 kWaitMs);
             EXPECT_TRUE(exited);
             EXPECT_FALSE(boxSeen);
+            DWORD exitCode = 1;
+            EXPECT_TRUE(run.WaitForExit(0, &exitCode));
+            EXPECT_EQ(exitCode, 0u);
         }
         EXPECT_FALSE(progressSeen);
         EXPECT_FALSE(t::HklmValueExists(t::kRunKey, kRestartValue));
@@ -176,7 +181,9 @@ TEST_F(InstalledLauncher, NotInstalledTwiceLeavesTheLatestLauncherQuoted) {
         EXPECT_EQ(value, L"\"" + launcher + L"\"");
         EXPECT_EQ(size, (launcher.size() + 3) * sizeof(wchar_t));  // both quotes and the terminator
         t::DismissMessageBox(box.window);
-        EXPECT_TRUE(run.WaitForExit(kWaitMs));
+        DWORD exitCode = 0;
+        EXPECT_TRUE(run.WaitForExit(kWaitMs, &exitCode));
+        EXPECT_EQ(exitCode, 1603u);
     }
     // A failed run leaves the value for the next logon.
     std::wstring value;
@@ -197,6 +204,7 @@ TEST_F(InstalledLauncher, DemoInstallThenNextStartShowsTheInstalledNotice) {
         if (box.window != nullptr) t::DismissMessageBox(box.window);
         FAIL() << "the first run did not end by itself; box: " << testing::PrintToString(box.text);
     }
+    EXPECT_EQ(exitCode, 0u) << "the installer was started";
     std::wstring value;
     DWORD size = 0;
     ASSERT_TRUE(ReadRestartValue(value, size));
@@ -217,7 +225,9 @@ TEST_F(InstalledLauncher, DemoInstallThenNextStartShowsTheInstalledNotice) {
     EXPECT_EQ(box.text, kNoticeVietnamese);
     EXPECT_FALSE(t::HklmValueExists(t::kRunKey, kRestartValue));
     t::DismissMessageBox(box.window);
-    EXPECT_TRUE(second.WaitForExit(kWaitMs));
+    exitCode = 1;
+    EXPECT_TRUE(second.WaitForExit(kWaitMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
 }
 
 }  // namespace

@@ -90,6 +90,18 @@ std::vector<std::wstring> PendingFileRenames() {
     return entries;
 }
 
+std::vector<std::wstring> PendingDeletions() {
+    std::vector<std::wstring> paths;
+    const std::vector<std::wstring> entries = PendingFileRenames();
+    for (size_t i = 0; i + 1 < entries.size(); i += 2) {
+        if (!entries[i + 1].empty()) continue;  // a rename, not a deletion
+        std::wstring path = entries[i];
+        if (path.rfind(L"\\??\\", 0) == 0) path.erase(0, 4);
+        paths.push_back(path);
+    }
+    return paths;
+}
+
 void ClearPendingFileRenames() { DeleteHklmValue(kSessionManagerKey, L"PendingFileRenameOperations"); }
 
 }  // namespace qarv::test

@@ -22,6 +22,8 @@ bool ReadHklmString(const wchar_t* key, const wchar_t* name, std::wstring& value
 // Session Manager's PendingFileRenameOperations, in order (a deletion is a path and an empty string).
 std::vector<std::wstring> PendingFileRenames();
 void ClearPendingFileRenames();
+// The paths registered for deletion at reboot, in order, without the NT prefix ("\??\").
+std::vector<std::wstring> PendingDeletions();
 
 constexpr const wchar_t* kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";

@@ -10,6 +10,7 @@
 #include "app/progress_dialog.h"
 #include "framework/app_resources.h"
 #include "res/resource_ids.h"
+#include "setup/exit_codes.h"
 #include "setup/work_folder.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/window_probe.h"
@@ -56,6 +57,7 @@ TEST_F(DiskSpaceRunTest, TooLittleRoomShowsTheDiskSpaceMessageAndEnds) {
         CQarv2009VURoruzDlg dialog;
         EXPECT_EQ(dialog.DoModal(), IDCANCEL);
         watcher.join();
+        EXPECT_EQ(dialog.Outcome(), kExitDiskFull);
         ASSERT_NE(box.window, nullptr);
         EXPECT_EQ(box.text, qarv::LoadStringById(IDS_DISK_SPACE_ERROR));
         EXPECT_TRUE(box.stopIcon);

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <new>
 #include <thread>
 
 #include "framework/app_resources.h"
@@ -118,6 +119,21 @@ TEST(FrameworkApplication, RunCallsTheStartUpHookAndEnds) {
     EXPECT_EQ(app.calls, 1);
     EXPECT_EQ(app.AppName(), L"launcher_unit_tests");
     EXPECT_EQ(app.RegistryKey(), L"Local AppWizard-Generated Applications");
+}
+
+TEST(FrameworkApplication, ExitInstanceGivesTheExitCodeEvenWhenStartUpThrows) {
+    class App : public CWinApp {
+    public:
+        bool fail = false;
+        BOOL InitInstance() override {
+            if (fail) throw std::bad_alloc();
+            return FALSE;
+        }
+        int ExitInstance() override { return fail ? 1603 : 112; }
+    } app;
+    EXPECT_EQ(app.Run(GetModuleHandleW(nullptr)), 112);
+    app.fail = true;
+    EXPECT_EQ(app.Run(GetModuleHandleW(nullptr)), 1603);
 }
 
 TEST(FrameworkWorker, StartsTheRoutineWithItsArgument) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "diag/trace.h"
 #include "framework/app_resources.h"
 #include "res/resource_ids.h"
+#include "setup/exit_codes.h"
 #include "setup/setup_worker.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/window_probe.h"
@@ -38,6 +40,7 @@ struct Scenario {
     std::atomic<int> extractions{0};
     std::atomic<int> launches{0};
     int barAfterDrop = 50;
+    bool extractWritesPartialFile = false;  // a failed extraction leaves "partial.bin" behind
     SetupSettings settings;
     ULONGLONG extractedAt = 0;
     ULONGLONG digestedAt = 0;
@@ -66,8 +69,13 @@ const SetupStages kFakeStages = {
         }
         return g_scenario->dropResult;
     },
-    [](const wchar_t*, const wchar_t*, char* programPath) {
+    [](const wchar_t*, const wchar_t* folder, char* programPath) {
         ++g_scenario->extractions;
+        if (g_scenario->extractWritesPartialFile) {
+            HANDLE file = CreateFileW((std::wstring(folder) + L"\\partial.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, 0, nullptr);
+            CloseHandle(file);
+        }
         g_scenario->extractedAt = GetTickCount64();
         lstrcpynA(programPath, g_scenario->programPath.c_str(), 260);
         return g_scenario->extractResult;
@@ -112,6 +120,7 @@ protected:
     }
     void RemoveFolder() {
         DeleteFileW((m_scenario.folder + L"\\qarv2009Setup.dat").c_str());
+        DeleteFileW((m_scenario.folder + L"\\partial.bin").c_str());
         RemoveDirectoryW(m_scenario.folder.c_str());
         DeleteFileW(m_scenario.folder.c_str());
     }
@@ -119,7 +128,7 @@ protected:
     // Runs the dialog modally on this thread while another thread answers every message box that
     // appears meanwhile and records the first. Returns the dialog's end code. An unexpected box
     // thus fails the test instead of holding the dialog open.
-    INT_PTR RunDialog(MessageBoxSeen* box = nullptr) {
+    INT_PTR RunDialog(MessageBoxSeen* box = nullptr, int* outcome = nullptr) {
         std::atomic<bool> done{false};
         std::thread watcher([&] {
             bool recorded = false;
@@ -136,6 +145,7 @@ protected:
         const INT_PTR result = dialog.DoModal();
         done = true;
         watcher.join();
+        if (outcome) *outcome = dialog.Outcome();
         return result;
     }
 
@@ -152,16 +162,17 @@ TEST_F(SetupSequenceTest, EveryFailingStageShowsItsMessageAndCancels) {
         int drop;
         int extract;
         UINT message;
+        int exitCode;
     };
     const Case cases[] = {
-        {"a system call failed", kWorkFolderSystemCallFailed, true, false, 1, 1, IDS_SETUP_ERROR},
-        {"an undefined status", 4, true, false, 1, 1, IDS_SETUP_ERROR},
-        {"no spare drive", kWorkFolderNoSpareDrive, true, false, 1, 1, IDS_DISK_SPACE_ERROR},
-        {"Windows drive full", kWorkFolderWindowsDriveFull, true, false, 1, 1, IDS_DISK_SPACE_ERROR},
-        {"chosen but empty", kWorkFolderChosen, true, false, 1, 1, IDS_SETUP_ERROR},
-        {"folder cannot be created", kWorkFolderChosen, false, true, 1, 1, IDS_SETUP_ERROR},
-        {"drop fails", kWorkFolderChosen, false, false, 0, 1, IDS_SETUP_ERROR},
-        {"extraction fails", kWorkFolderChosen, false, false, 1, 0, IDS_SETUP_ERROR},
+        {"a system call failed", kWorkFolderSystemCallFailed, true, false, 1, 1, IDS_SETUP_ERROR, 1603},
+        {"an undefined status", 4, true, false, 1, 1, IDS_SETUP_ERROR, 1603},
+        {"no spare drive", kWorkFolderNoSpareDrive, true, false, 1, 1, IDS_DISK_SPACE_ERROR, 112},
+        {"Windows drive full", kWorkFolderWindowsDriveFull, true, false, 1, 1, IDS_DISK_SPACE_ERROR, 112},
+        {"chosen but empty", kWorkFolderChosen, true, false, 1, 1, IDS_SETUP_ERROR, 1603},
+        {"folder cannot be created", kWorkFolderChosen, false, true, 1, 1, IDS_SETUP_ERROR, 1603},
+        {"drop fails", kWorkFolderChosen, false, false, 0, 1, IDS_SETUP_ERROR, 1603},
+        {"extraction fails", kWorkFolderChosen, false, false, 1, 0, IDS_SETUP_ERROR, 1603},
     };
     const std::wstring goodFolder = m_scenario.folder;
     for (const Case& c : cases) {
@@ -171,17 +182,35 @@ TEST_F(SetupSequenceTest, EveryFailingStageShowsItsMessageAndCancels) {
         m_scenario.dropResult = c.drop;
         m_scenario.extractResult = c.extract;
         m_scenario.launches = 0;
+        m_scenario.extractWritesPartialFile = c.extract == 0;
+        qarv::test::ClearPendingFileRenames();
 
         MessageBoxSeen box;
-        EXPECT_EQ(RunDialog(&box), IDCANCEL);
+        int outcome = -1;
+        EXPECT_EQ(RunDialog(&box, &outcome), IDCANCEL);
         ASSERT_NE(box.window, nullptr);
         EXPECT_EQ(box.text, qarv::LoadStringById(c.message));
         EXPECT_EQ(box.caption, qarv::ApplicationName());
         EXPECT_TRUE(box.stopIcon);
+        EXPECT_EQ(outcome, c.exitCode);
         EXPECT_EQ(m_scenario.launches, 0);
-        EXPECT_TRUE(qarv::test::PendingFileRenames().empty()) << "nothing is registered for deletion";
-        if (c.drop == 1 && c.extract == 0) {
-            EXPECT_TRUE(Exists(goodFolder + L"\\qarv2009Setup.dat")) << "the container stays after a failure";
+        const std::vector<std::wstring> pending = qarv::test::PendingDeletions();
+        if (c.drop == 0 || c.extract == 0) {
+            // The run made the folder: what it wrote there goes at reboot, the folder last.
+            std::vector<std::wstring> expected;
+            if (c.drop == 0) expected = {goodFolder};
+            else expected = {goodFolder + L"\\partial.bin", goodFolder + L"\\qarv2009Setup.dat", goodFolder};
+            std::vector<std::wstring> files(pending.begin(), pending.empty() ? pending.end() : pending.end() - 1);
+            std::sort(files.begin(), files.end());
+            files.push_back(pending.empty() ? L"" : pending.back());
+            EXPECT_EQ(files, expected);
+            if (c.extract == 0) {
+                EXPECT_TRUE(Exists(goodFolder + L"\\qarv2009Setup.dat")) << "deleted at reboot, not now";
+            }
+        } else {
+            // No folder of this run's own: nothing at all, not even a folder of that name that
+            // was already there.
+            EXPECT_TRUE(pending.empty());
         }
         RemoveFolder();
     }
@@ -191,8 +220,10 @@ TEST_F(SetupSequenceTest, SuccessStartsTheProgramRegistersLeftoversAndEndsWithOk
     m_scenario.barAfterDrop = 50;
     m_scenario.settings.dwSleepTime = 700;
     MessageBoxSeen box;
-    EXPECT_EQ(RunDialog(&box), IDOK);
+    int outcome = -1;
+    EXPECT_EQ(RunDialog(&box, &outcome), IDOK);
     EXPECT_EQ(box.window, nullptr) << "no box on success: " << std::string(box.text.begin(), box.text.end());
+    EXPECT_EQ(outcome, kExitInstallerStarted);
     // Tick counts move in steps; allow one or two of them.
     EXPECT_GE(m_scenario.digestedAt - m_scenario.extractedAt, 650u) << "the pause comes between extraction and digest";
     EXPECT_EQ(m_scenario.restartRegistrations, 1);
@@ -208,15 +239,46 @@ TEST_F(SetupSequenceTest, SuccessStartsTheProgramRegistersLeftoversAndEndsWithOk
     EXPECT_TRUE(pending[1].empty() && pending[3].empty() && pending[5].empty());
 }
 
-TEST_F(SetupSequenceTest, FailedDigestAndFailedLaunchStillEndWithOk) {
+TEST_F(SetupSequenceTest, AFolderThatAlreadyExistsIsNeitherUsedNorRegistered) {
+    ASSERT_TRUE(CreateDirectoryW(m_scenario.folder.c_str(), nullptr));
+    const std::wstring theirs = m_scenario.folder + L"\\partial.bin";
+    HANDLE file = CreateFileW(theirs.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(file);
+    MessageBoxSeen box;
+    int outcome = -1;
+    EXPECT_EQ(RunDialog(&box, &outcome), IDCANCEL);
+    EXPECT_EQ(box.text, qarv::LoadStringById(IDS_SETUP_ERROR));
+    EXPECT_EQ(outcome, kExitSetupFailed);
+    EXPECT_EQ(m_scenario.drops, 0);
+    EXPECT_TRUE(qarv::test::PendingDeletions().empty()) << "a folder this run did not make is not its to remove";
+    EXPECT_TRUE(Exists(theirs));
+}
+
+TEST_F(SetupSequenceTest, FailedDigestAloneStillStartsTheProgramAndEndsWithOk) {
     m_scenario.digestResult = 0;
+    int outcome = -1;
+    MessageBoxSeen box;
+    EXPECT_EQ(RunDialog(&box, &outcome), IDOK);
+    EXPECT_EQ(box.window, nullptr);
+    EXPECT_EQ(outcome, kExitInstallerStarted);
+    EXPECT_EQ(m_scenario.launches, 1);
+    EXPECT_EQ(qarv::test::PendingFileRenames().size(), 6u);
+}
+
+TEST_F(SetupSequenceTest, NothingStartedByEitherRouteIsAFailedSetup) {
     m_scenario.launchResult = 0;
-    // A path no route can start: the shell fallback fails too, and still no box appears.
+    // A path no route can start: the shell fallback fails too. It lies outside the work folder,
+    // so the leftovers show that nothing outside the run's own folder is ever registered.
     m_scenario.programPath = "C:\\no-such-folder\\setup.exe";
     MessageBoxSeen box;
-    EXPECT_EQ(RunDialog(&box), IDOK);
-    EXPECT_EQ(box.window, nullptr);
-    EXPECT_EQ(qarv::test::PendingFileRenames().size(), 6u) << "deletions are registered all the same";
+    int outcome = -1;
+    EXPECT_EQ(RunDialog(&box, &outcome), IDCANCEL);
+    ASSERT_NE(box.window, nullptr) << "the user must hear that nothing was started";
+    EXPECT_EQ(box.text, qarv::LoadStringById(IDS_SETUP_ERROR));
+    EXPECT_TRUE(box.stopIcon);
+    EXPECT_EQ(outcome, kExitSetupFailed);
+    // The container was deleted after the extraction; the empty folder is what is left.
+    EXPECT_EQ(qarv::test::PendingDeletions(), std::vector<std::wstring>{m_scenario.folder});
 }
 
 TEST_F(SetupSequenceTest, InstalledProductShowsTheNoticeOfItsLanguageAndNeverStartsTheSetup) {
@@ -231,7 +293,9 @@ TEST_F(SetupSequenceTest, InstalledProductShowsTheNoticeOfItsLanguageAndNeverSta
         m_scenario.restartRegistrations = 0;
         m_scenario.drops = 0;
         MessageBoxSeen box;
-        EXPECT_EQ(RunDialog(&box), IDCANCEL);
+        int outcome = -1;
+        EXPECT_EQ(RunDialog(&box, &outcome), IDCANCEL);
+        EXPECT_EQ(outcome, kExitProductInstalled) << "nothing to do is no failure";
         if (c.notice) {
             ASSERT_NE(box.window, nullptr);
             EXPECT_EQ(box.text, qarv::LoadStringById(c.notice));

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "setup/work_folder.h"
 #include "tests/support/installed_temp_folder.h"
 
@@ -209,7 +210,7 @@ std::vector<std::wstring> DescribeDacl(PSECURITY_DESCRIPTOR descriptor) {
     return entries;
 }
 
-TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsSystemAndUser) {
+TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsAndSystemReadAndRunForTheUser) {
     HANDLE token = nullptr;
     OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
     BYTE user[512] = {};
@@ -220,9 +221,65 @@ TEST(WorkFolderCreation, RightsAreProtectedFullControlForAdministratorsSystemAnd
 
     const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
     ASSERT_TRUE(descriptor);
-    // FILE_ALL_ACCESS, inherited by files and folders inside.
-    EXPECT_EQ(DescribeDacl(descriptor.get()), (std::vector<std::wstring>{L"P", L"S-1-5-32-544 1F01FF 3",
-                                                                         L"S-1-5-18 1F01FF 3", userSid + L" 1F01FF 3"}));
+    // FILE_ALL_ACCESS for Administrators and SYSTEM; FILE_GENERIC_READ | FILE_GENERIC_EXECUTE for
+    // the user and for the owner (OWNER RIGHTS); all inherited by files and folders inside.
+    EXPECT_EQ(DescribeDacl(descriptor.get()),
+              (std::vector<std::wstring>{L"P", L"S-1-5-32-544 1F01FF 3", L"S-1-5-18 1F01FF 3", userSid + L" 1200A9 3",
+                                         L"S-1-3-4 1200A9 3"}));
+}
+
+// What `token` may do to a folder with the work folder's access list, owned by Administrators
+// as a folder an elevated process creates is, by the system's own access check.
+ACCESS_MASK GrantedUnderWorkFolderRights(HANDLE token) {
+    const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
+    if (!descriptor) return 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present) return 0;
+    BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+    DWORD sidSize = sizeof(administrators);
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize);
+    // The check wants an owner and a group, which the folder gets from its creator.
+    SECURITY_DESCRIPTOR checked{};
+    InitializeSecurityDescriptor(&checked, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&checked, TRUE, dacl, FALSE);
+    SetSecurityDescriptorOwner(&checked, administrators, FALSE);
+    SetSecurityDescriptorGroup(&checked, administrators, FALSE);
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD privilegesSize = sizeof(privileges);
+    DWORD granted = 0;
+    BOOL allowed = FALSE;
+    if (!AccessCheck(&checked, token, MAXIMUM_ALLOWED, &mapping, &privileges, &privilegesSize, &granted, &allowed)) {
+        return 0;
+    }
+    return allowed ? granted : 0;
+}
+
+TEST(WorkFolderCreation, TheUserMayReadAndRunButNeverWriteAdministratorsMayAll) {
+    HANDLE process = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process));
+    qarv::UniqueKernelHandle processToken(process);
+    // This process runs as an administrator; the same user without the group is the user's own
+    // unelevated programs.
+    BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+    DWORD sidSize = sizeof(administrators);
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
+    SID_AND_ATTRIBUTES disabled = {administrators, 0};
+    qarv::UniqueKernelHandle userOnly;
+    ASSERT_TRUE(CreateRestrictedToken(processToken.get(), 0, 1, &disabled, 0, nullptr, 0, nullptr, userOnly.put()));
+
+    qarv::UniqueKernelHandle elevated, unelevated;
+    ASSERT_TRUE(DuplicateToken(processToken.get(), SecurityImpersonation, elevated.put()));
+    ASSERT_TRUE(DuplicateToken(userOnly.get(), SecurityImpersonation, unelevated.put()));
+
+    EXPECT_EQ(GrantedUnderWorkFolderRights(elevated.get()), static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+    const ACCESS_MASK user = GrantedUnderWorkFolderRights(unelevated.get());
+    EXPECT_EQ(user, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+    EXPECT_EQ(user & (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
+                      WRITE_DAC | WRITE_OWNER),
+              0u)
+        << "the user's programs could swap the installer";
 }
 
 // Wine keeps a folder's rights as Unix permissions, so only what maps onto them can be read back:
