@@ -166,7 +166,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     // Extraction of the dropped container into a fresh folder each time.
-    char programPath[kProgramPathCapacity] = {};
+    wchar_t programPath[kProgramPathCapacity] = {};
     std::wstring folder;
     const double extract = BestOf(
         [&](int i) {

@@ -13,7 +13,6 @@
 #include "payload/cabinet_extractor.h"
 #include "payload/file_digest.h"
 #include "setup/installer_launch.h"
-#include "setup/path_conversion.h"
 
 namespace {
 
@@ -80,10 +79,8 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     SetTimer(dialog->GetSafeHwnd(), kProgressTimerId, ProgressTimerInterval(position), nullptr);
 
     WriteTrace(L"VURoruz: Extracting file ...\n");
-    char ansiProgramPath[kProgramPathCapacity] = {};
-    wchar_t programPath[kWidePathCapacity] = {};
-    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), ansiProgramPath) ||
-        !AnsiPathToWide(ansiProgramPath, programPath)) {
+    wchar_t programPath[kProgramPathCapacity] = {};
+    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), programPath)) {
         WriteTrace(L"VURoruz: File extraction failed\n");
         FailSetup(dialog, IDS_SETUP_ERROR);
         return;

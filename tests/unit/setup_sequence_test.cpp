@@ -30,7 +30,7 @@ struct Scenario {
     std::wstring folder;
     int dropResult = 1;
     int extractResult = 1;
-    std::string programPath;
+    std::wstring programPath;
     int digestResult = 1;
     int launchResult = 1;
     std::atomic<int> restartRegistrations{0};
@@ -66,10 +66,10 @@ const SetupStages kFakeStages = {
         }
         return g_scenario->dropResult;
     },
-    [](const wchar_t*, const wchar_t*, char* programPath) {
+    [](const wchar_t*, const wchar_t*, wchar_t* programPath) {
         ++g_scenario->extractions;
         g_scenario->extractedAt = GetTickCount64();
-        lstrcpynA(programPath, g_scenario->programPath.c_str(), 260);
+        lstrcpynW(programPath, g_scenario->programPath.c_str(), 260);
         return g_scenario->extractResult;
     },
     [](const wchar_t*, wchar_t* digest) {
@@ -102,7 +102,7 @@ protected:
         wchar_t system[MAX_PATH];
         GetSystemDirectoryW(system, MAX_PATH);
         m_program = std::wstring(system) + L"\\hostname.exe";
-        m_scenario.programPath = std::string(m_program.begin(), m_program.end());
+        m_scenario.programPath = m_program;
         qarv::test::ClearPendingFileRenames();
     }
     void TearDown() override {
@@ -212,7 +212,7 @@ TEST_F(SetupSequenceTest, FailedDigestAndFailedLaunchStillEndWithOk) {
     m_scenario.digestResult = 0;
     m_scenario.launchResult = 0;
     // A path no route can start: the shell fallback fails too, and still no box appears.
-    m_scenario.programPath = "C:\\no-such-folder\\setup.exe";
+    m_scenario.programPath = L"C:\\no-such-folder\\setup.exe";
     MessageBoxSeen box;
     EXPECT_EQ(RunDialog(&box), IDOK);
     EXPECT_EQ(box.window, nullptr);
