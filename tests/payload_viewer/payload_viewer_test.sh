@@ -163,6 +163,28 @@ expect() {
 # patch FILE OFFSET TEXT: overwrites bytes in place.
 patch() { printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
 
+# Names the launcher refuses, in cabinets gcab makes: the reason, and exit 9.
+refused() {  # refused WORD NAME [SECOND-NAME]
+  rm -rf named && mkdir named && printf 'x' > "named/$2" && printf 'MZ' > named/run.exe
+  [ $# -gt 2 ] && printf 'y' > "named/$3"
+  (cd named && ls | grep -vx run.exe | sort > ../named.list && set -- &&
+   while IFS= read -r n; do set -- "$@" "$n"; done < ../named.list && gcab -c -n ../named.cab "$@" run.exe)
+  implant named.cab named.exe
+  expect 9 "$1" named.exe
+  grep -q "refused: .*$1" out.txt || fail "$2: the listing lacks the reason: $(cat out.txt)"
+}
+refused "device name" aux.h
+refused "device name" CON
+refused "device name" nul.txt
+refused "device name" COM1.log
+refused "device name" "LPT²"
+refused "leaves the work folder" ...
+refused "leaves the work folder" " "
+refused "same file" data.bin data.bin.
+refused "same file" Setup.ini SETUP.INI
+refused "same file" État.dat état.dat
+refused "own container" qarv2009Setup.dat
+
 expect 1 'no such file' missing.exe
 expect 1 'no such file' --offsets missing.exe
 printf 'plain text, not a program\n' > notes.txt
