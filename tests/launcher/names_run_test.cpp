@@ -81,7 +81,9 @@ TEST_F(NamesRunTest, NamesOfOneFileEndInTheSetupErrorAndSpliceNothing) {
         EXPECT_EQ(lines[2], L"VURoruz: File extraction failed");
         const std::wstring folder = WorkFolderOf(lines);
         ASSERT_FALSE(folder.empty());
-        if (c.kept != nullptr) EXPECT_EQ(FileSize(folder + L"\\" + c.kept), program.size());
+        if (c.kept != nullptr) {
+            EXPECT_EQ(FileSize(folder + L"\\" + c.kept), program.size());
+        }
         EXPECT_EQ(GetFileAttributesW((folder + L"\\setup.exe").c_str()), INVALID_FILE_ATTRIBUTES) << "nothing after it";
     }
 }
@@ -110,7 +112,8 @@ protected:
     void SetUp() override {
         LauncherFixture::SetUp();
         for (const wchar_t* name : {L"TEMP", L"TMP"}) {
-            Saved saved{name};
+            Saved saved;
+            saved.name = name;
             wchar_t value[MAX_PATH] = {};
             DWORD size = sizeof(value);
             saved.present = RegGetValueW(HKEY_CURRENT_USER, L"Environment", name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ |
@@ -152,7 +155,8 @@ protected:
                                          reinterpret_cast<const unsigned char*>(text.data() + text.size()));
         ASSERT_TRUE(WriteBytes(file, bytes));
         std::wstring command = L"regedit.exe /s \"" + file + L"\"";
-        STARTUPINFOW startup = {sizeof(startup)};
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
         PROCESS_INFORMATION process = {};
         ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
         EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
@@ -170,7 +174,7 @@ protected:
     }
 
     struct Saved {
-        const wchar_t* name;
+        const wchar_t* name = nullptr;
         bool present = false;
         DWORD type = REG_SZ;
         std::wstring value;
@@ -179,14 +183,33 @@ protected:
     std::vector<Saved> m_saved;
 };
 
+// The work folders a run left under `temp`, each with the program it extracted.
+std::vector<std::wstring> ExtractedPrograms(const std::wstring& temp) {
+    std::vector<std::wstring> programs;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((temp + L"\\_IS*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return programs;
+    do {
+        const std::wstring program = temp + L"\\" + entry.cFileName + L"\\Qarv2009Install.exe";
+        if (GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES) programs.push_back(program);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return programs;
+}
+
 TEST_F(UserTempTest, VietnameseUserNameInstallsEndToEnd) {
-    // "Học Sinh": letters the ANSI code page lacks; "bād" is best-fitted to "bad" by it.
+    // "Học Sinh": letters the ANSI code page lacks; "bād" is best-fitted to "bad" by it, a folder
+    // another user could own: it is laid out, and must stay untouched.
+    const std::wstring lookAlikeTemp = L"C:\\users\\bad\\Temp";
+    CreateDirectoryW(L"C:\\users\\bad", nullptr);
+    CreateDirectoryW(lookAlikeTemp.c_str(), nullptr);
     for (const std::wstring user : {L"H\u1ECDc Sinh", L"b\u0101d"}) {
         SCOPED_TRACE(std::string(user.begin(), user.end()));
         const std::wstring profile = L"C:\\users\\" + user;
         const std::wstring temp = profile + L"\\Temp";
         CreateDirectoryW(profile.c_str(), nullptr);
         CreateDirectoryW(temp.c_str(), nullptr);
+        const size_t before = ExtractedPrograms(temp).size();
         SetUserTemp(temp);
         SetHklmDword(L"SOFTWARE\\QarvSetup", L"fAllowDebugPrint", 1);
         DeleteHklmTree(L"SOFTWARE\\Qarv");
@@ -195,15 +218,13 @@ TEST_F(UserTempTest, VietnameseUserNameInstallsEndToEnd) {
         DWORD exitCode = 1;
         ASSERT_TRUE(run.WaitForExit(90000, &exitCode)) << "the launcher did not end";
         EXPECT_EQ(exitCode, 0u);
+        // The debugger output carries the lines in the ANSI code page, so only their shape is
+        // compared here; the folders themselves are read from the disk.
         const std::vector<std::wstring> lines = run.TraceLines();
-        ASSERT_EQ(lines.size(), 7u) << (lines.empty() ? std::string() : std::string(lines.back().begin(), lines.back().end()));
-        const std::wstring folder = WorkFolderOf(lines);
-        EXPECT_EQ(folder.compare(0, temp.size() + 1, temp + L"\\"), 0) << "the work folder is under the user's TEMP";
-        ASSERT_EQ(lines[2].compare(0, kExtracted.size(), kExtracted), 0) << "the extraction failed";
-        const std::wstring program = lines[2].substr(kExtracted.size());
-        EXPECT_EQ(program, folder + L"\\Qarv2009Install.exe");
-        EXPECT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(lines[4], L"VURoruz: Executing " + program + L" ...");
+        ASSERT_EQ(lines.size(), 7u);
+        EXPECT_EQ(lines[2].compare(0, kExtracted.size(), kExtracted), 0) << "the extraction failed";
+        EXPECT_EQ(ExtractedPrograms(temp).size(), before + 1) << "no work folder with the program under the user's TEMP";
+        EXPECT_TRUE(ExtractedPrograms(lookAlikeTemp).empty()) << "something was extracted into the look-alike folder";
         EXPECT_TRUE(WaitUntil([] { return HklmValueExists(L"SOFTWARE\\Qarv", L"szQarvDir"); }, 30000))
             << "the demo installer did not install the product";
         ClearPendingFileRenames();

@@ -167,7 +167,7 @@ patch() { printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null;
 refused() {  # refused WORD NAME [SECOND-NAME]
   rm -rf named && mkdir named && printf 'x' > "named/$2" && printf 'MZ' > named/run.exe
   [ $# -gt 2 ] && printf 'y' > "named/$3"
-  (cd named && ls | grep -vx run.exe | sort > ../named.list && set -- &&
+  (cd named && ls -A | grep -vx run.exe | sort > ../named.list && set -- &&
    while IFS= read -r n; do set -- "$@" "$n"; done < ../named.list && gcab -c -n ../named.cab "$@" run.exe)
   implant named.cab named.exe
   expect 9 "$1" named.exe
