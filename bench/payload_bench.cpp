@@ -166,7 +166,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     // Extraction of the dropped container into a fresh folder each time.
-    char programPath[kProgramPathCapacity] = {};
+    wchar_t programPath[kProgramPathCapacity] = {};
     std::wstring folder;
     const double extract = BestOf(
         [&](int i) {
@@ -190,7 +190,9 @@ int wmain(int argc, wchar_t** argv) {
     Figure("guarded_copy", guardedCopy);
     Figure("extract", extract);
     Figure("md5", md5);
-    std::printf("program %s\n", programPath);
+    char programPathUtf8[4 * kProgramPathCapacity] = {};
+    WideCharToMultiByte(CP_UTF8, 0, programPath, -1, programPathUtf8, sizeof(programPathUtf8), nullptr, nullptr);
+    std::printf("program %s\n", programPathUtf8);
     std::wprintf(L"digest %ls\n", digest);
 
     const double megabytes = static_cast<double>(size) / 1e6;

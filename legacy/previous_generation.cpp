@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 
 #include "common/unique_handle.h"
@@ -54,13 +55,34 @@ void Wait(DWORD milliseconds) { PreviousGenerationPlatform().sleep(milliseconds)
 
 // The UTF-16 form of an ANSI path, through the system code page. False when it cannot be converted.
 bool ToWide(const char* text, wchar_t* wide, int capacity) {
-    return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, capacity) != 0;
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide, capacity) != 0;
 }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool TerminateByAnsiPath(const char* path) {
     wchar_t widePath[kPreviousGenerationPathCapacity] = {};
     if (!ToWide(path, widePath, static_cast<int>(std::size(widePath)))) return false;
+    // A folder recorded with forward slashes names the same program as the system reports it.
+    for (wchar_t& c : widePath) {
+        if (c == L'/') c = L'\\';
+    }
     return TerminateProcessesByPath(widePath) != 0;
+}
+
+// True when `ansi`, a value read through an ANSI registry call, names exactly what the registry
+// holds. The system converts a value outside the code page with "?" or a best-fit look-alike
+// ("bād" becomes "bad"): that text names another folder, perhaps one another user owns, and the
+// removal deletes files and ends programs there.
+bool AnsiValueIsExact(HKEY key, const wchar_t* valueName, const char* ansi) {
+    wchar_t stored[kPreviousGenerationPathCapacity + 1] = {};
+    DWORD size = sizeof(stored) - sizeof(wchar_t);
+    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    wchar_t roundTrip[kPreviousGenerationPathCapacity + 1] = {};
+    if (!ToWide(ansi, roundTrip, static_cast<int>(std::size(roundTrip)))) return false;
+    return std::wcscmp(stored, roundTrip) == 0;
 }
 
 void DeleteComposed(const char* folder, const char* suffix) {
@@ -68,15 +90,17 @@ void DeleteComposed(const char* folder, const char* suffix) {
     if (ComposeName(name, sizeof(name), folder, suffix)) DeleteFileA(name);
 }
 
-// Copies one "Shell Folders" value into `target` when it can be read in full; a value too long for
-// the buffer counts as unreadable, since a cut folder would name some other file.
-void ReadShellFolder(HKEY key, const char* valueName, char* target) {
+// Copies one "Shell Folders" value into `target` when it can be read in full, exactly and as a
+// fully qualified folder; otherwise it counts as unreadable, since a cut, converted or relative
+// folder would name some other file.
+void ReadShellFolder(HKEY key, const char* valueName, const wchar_t* wideValueName, char* target) {
     char value[kPreviousGenerationPathCapacity] = {};
     DWORD size = sizeof(value);
     if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) {
         return;
     }
     if (value[sizeof(value) - 1] != '\0') return;
+    if (!IsFullyQualifiedFolder(value) || !AnsiValueIsExact(key, wideValueName, value)) return;
     std::strncpy(target, value, kPreviousGenerationPathCapacity - 1);
     target[kPreviousGenerationPathCapacity - 1] = '\0';
 }
@@ -94,6 +118,13 @@ void UnregisterShellExtension() {
     char program[MAX_PATH];
     const UINT directoryLength = GetSystemDirectoryA(program, MAX_PATH);
     if (directoryLength == 0 || directoryLength >= MAX_PATH) return;
+    // The system's own regsvr32 or none: a converted directory could name a look-alike folder.
+    wchar_t systemDirectory[MAX_PATH] = {};
+    wchar_t roundTrip[MAX_PATH] = {};
+    if (GetSystemDirectoryW(systemDirectory, MAX_PATH) == 0 || !ToWide(program, roundTrip, MAX_PATH) ||
+        std::wcscmp(systemDirectory, roundTrip) != 0) {
+        return;
+    }
     if (!AppendName(program, sizeof(program), "\\regsvr32.exe")) return;
     PreviousGenerationPlatform().shellExecuteA(nullptr, "open", program, parameters, nullptr, SW_SHOW);
 }
@@ -120,9 +151,10 @@ bool ComposeName(char* buffer, size_t capacity, const char* folder, const char* 
 }
 
 bool IsFullyQualifiedFolder(const char* folder) {
+    // Windows takes '/' for '\\' in a path: "C:/Program Files/..." is as full as its backslash form.
     const bool driveRoot = ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z')) &&
-                           folder[1] == ':' && folder[2] == '\\';
-    const bool share = folder[0] == '\\' && folder[1] == '\\';
+                           folder[1] == ':' && IsSeparator(folder[2]);
+    const bool share = IsSeparator(folder[0]) && IsSeparator(folder[1]);
     return driveRoot || share;
 }
 
@@ -155,8 +187,9 @@ int ReadPreviousGenerationFolder(DWORD capacity) {
         return 0;
     }
     // A value stored without its terminator that fills the whole capacity does not fit with one:
-    // a cut folder would name some other folder, so it counts as not recorded.
-    if (PreviousGenerationFolder[capacity - 1] != '\0') {
+    // a cut folder would name some other folder, and a converted one a look-alike, so neither counts
+    // as recorded.
+    if (PreviousGenerationFolder[capacity - 1] != '\0' || !AnsiValueIsExact(key.get(), L"szQarv2006Dir", PreviousGenerationFolder)) {
         std::memset(PreviousGenerationFolder, 0, sizeof(PreviousGenerationFolder));
         return 0;
     }
@@ -166,9 +199,9 @@ int ReadPreviousGenerationFolder(DWORD capacity) {
 int ReadShellFolderPaths() {
     qarv::UniqueRegKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return 0;
-    ReadShellFolder(key.get(), "Start Menu", ShellFolderPaths.StartMenuPath);
-    ReadShellFolder(key.get(), "Desktop", ShellFolderPaths.DesktopPath);
-    ReadShellFolder(key.get(), "Programs", ShellFolderPaths.ProgramsPath);
+    ReadShellFolder(key.get(), "Start Menu", L"Start Menu", ShellFolderPaths.StartMenuPath);
+    ReadShellFolder(key.get(), "Desktop", L"Desktop", ShellFolderPaths.DesktopPath);
+    ReadShellFolder(key.get(), "Programs", L"Programs", ShellFolderPaths.ProgramsPath);
     return 1;
 }
 

@@ -1,5 +1,5 @@
 // Cabinet extraction through FDI, with the runtime library's allocator and low-level file calls
-// as FDI's memory and file callbacks.
+// (their wide forms where a path is opened) as FDI's memory and file callbacks.
 #include "payload/cabinet_extractor.h"
 
 #include <fcntl.h>
@@ -8,22 +8,31 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
+#include <string_view>
 
 #include "common/unique_handle.h"
 #include "payload/cabinet_names.h"
+#include "payload/file_name_rule.h"
 
-char ContainerPathAnsi[260];
-char CabinetDestFolder[262];
-char LastExtractedPath[262];
+wchar_t ContainerPath[260];
+wchar_t CabinetDestFolder[262];
+wchar_t LastExtractedPath[262];
+CabinetFileProgress CurrentFileProgress;
 
 namespace {
 
-// Joined destination paths and the cabinet's own name and path fit in 259 bytes and a terminator.
-constexpr size_t kAnsiPathCapacity = 260;
-constexpr int kCreateFlags = _O_BINARY | _O_CREAT | _O_WRONLY | _O_SEQUENTIAL;  // 0x8121
-constexpr int kCreateMode = _S_IREAD | _S_IWRITE;                                 // 0x180
-constexpr int kContainerOpenFlags = _O_BINARY | _O_SEQUENTIAL;                    // 0x8020, read-only
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the file-name rule reads Windows' UTF-16 names");
+
+// Joined destination paths and the container path fit in 259 characters and a terminator.
+constexpr size_t kPathCapacity = 260;
+// _O_EXCL: a file that already exists under any name Windows takes for the same one (case,
+// trailing dots and spaces, a short alias, the container itself) is never written over. The work
+// folder is new for each run, so a sound cabinet never meets one.
+constexpr int kCreateFlags = _O_BINARY | _O_CREAT | _O_EXCL | _O_WRONLY | _O_SEQUENTIAL;  // 0x8521
+constexpr int kCreateMode = _S_IREAD | _S_IWRITE;                                           // 0x180
+constexpr int kContainerOpenFlags = _O_BINARY | _O_SEQUENTIAL;                              // 0x8020, read-only
 // Of a cabinet file's attributes only read-only, hidden, system and archive are applied.
 constexpr USHORT kAppliedAttributes = 0x27;
 
@@ -36,20 +45,56 @@ void ResolveEntry(HMODULE module, const char* name, Entry& entry) {
     entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-// FDI's seven memory and file callbacks, in FDICreate's order.
+// FDI's seven memory and file callbacks, in FDICreate's order. FDI opens only the cabinet through
+// them; the files it extracts are created by CabinetNotify.
 FNALLOC(FdiAllocate) { return std::malloc(cb); }
 FNFREE(FdiFree) { std::free(pv); }
-FNOPEN(FdiOpen) { return _open(pszFile, oflag, pmode); }
+FNOPEN(FdiOpen) {
+    if (pszFile == nullptr || std::strcmp(pszFile, kContainerToken) != 0) return -1;
+    return _wopen(ContainerPath, oflag, pmode);
+}
 FNREAD(FdiRead) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
-FNWRITE(FdiWrite) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
+FNWRITE(FdiWrite) {
+    const int written = _write(static_cast<int>(hf), pv, cb);
+    if (written < 0 || static_cast<UINT>(written) != cb) {
+        CurrentFileProgress.failed = true;
+    } else {
+        CurrentFileProgress.written += static_cast<unsigned long>(written);
+    }
+    return static_cast<UINT>(written);
+}
 FNCLOSE(FdiClose) { return _close(static_cast<int>(hf)); }
 FNSEEK(FdiSeek) { return _lseek(static_cast<int>(hf), dist, seektype); }
+
+// Copies a wide path of at most kPathCapacity - 1 characters; false, with `out` empty, when longer.
+bool CopyPath(wchar_t* out, const wchar_t* path) {
+    out[0] = L'\0';
+    const size_t length = wcsnlen(path, kPathCapacity);
+    if (length >= kPathCapacity) return false;
+    std::wmemcpy(out, path, length + 1);
+    return true;
+}
+
+// The destination path of a cabinet file: its name decoded (UTF-8 when flagged, else the ANSI code
+// page, as the system itself would read it), checked by the file-name rule and joined to the folder.
+bool DestinationPath(const char* name, USHORT attributes, wchar_t (&path)[kPathCapacity]) {
+    path[0] = L'\0';
+    if (name == nullptr || name[0] == '\0') return false;
+    wchar_t decoded[kPathCapacity] = {};
+    const bool utf8 = (attributes & qarv::kCabinetNameIsUtf8) != 0;
+    const int length = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0, name, -1,
+                                           decoded, static_cast<int>(kPathCapacity));
+    if (length <= 1) return false;
+    const std::u16string_view ruleName(reinterpret_cast<const char16_t*>(decoded), static_cast<size_t>(length - 1));
+    if (qarv::CheckEntryName(ruleName) != qarv::NameProblem::kNone) return false;
+    return JoinCabinetPath(path, kPathCapacity, CabinetDestFolder, decoded);
+}
 
 // Sets creation and last-write time from the cabinet's local MS-DOS date and time, then the
 // attributes. Neither failure fails the extraction; the attributes come last so that a read-only
 // file still had a writable handle for its times.
-void RestoreTimesAndAttributes(const char* path, USHORT date, USHORT time, USHORT attributes) {
-    qarv::UniqueFile file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+void RestoreTimesAndAttributes(const wchar_t* path, USHORT date, USHORT time, USHORT attributes) {
+    qarv::UniqueFile file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
         FILETIME localTime = {};
@@ -59,7 +104,7 @@ void RestoreTimesAndAttributes(const char* path, USHORT date, USHORT time, USHOR
         }
     }
     file.reset();
-    SetFileAttributesA(path, attributes & kAppliedAttributes);
+    SetFileAttributesW(path, attributes & kAppliedAttributes);
 }
 
 }  // namespace
@@ -109,16 +154,14 @@ int OpenCabinet(CabinetApi& api, const wchar_t* containerPath) {
         api.context = nullptr;
     };
 
-    // A path that does not fit is refused: a cut conversion leaves the buffer unterminated.
-    std::memset(ContainerPathAnsi, 0, sizeof(ContainerPathAnsi));
-    if (WideCharToMultiByte(CP_ACP, 0, containerPath, -1, ContainerPathAnsi, sizeof(ContainerPathAnsi), nullptr,
-                            nullptr) == 0) {
-        std::memset(ContainerPathAnsi, 0, sizeof(ContainerPathAnsi));
+    // A path that does not fit is refused, as a cut one would name another file.
+    std::wmemset(ContainerPath, 0, std::size(ContainerPath));
+    if (!CopyPath(ContainerPath, containerPath)) {
         destroyContext();
         return 0;
     }
 
-    const int descriptor = _open(ContainerPathAnsi, kContainerOpenFlags, 0);
+    const int descriptor = _wopen(ContainerPath, kContainerOpenFlags, 0);
     if (descriptor == -1) {
         destroyContext();
         return 0;
@@ -133,54 +176,56 @@ int OpenCabinet(CabinetApi& api, const wchar_t* containerPath) {
     return 1;
 }
 
-int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, char* programPath) {
+int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* programPath) {
     if (api.module == nullptr || api.context == nullptr || destinationFolder == nullptr || programPath == nullptr) {
         return 0;
     }
-    // Converted with room for the backslash and terminator appended below. A folder that does not
-    // fit is refused rather than cut: a cut folder names another place on the disk.
-    std::memset(CabinetDestFolder, 0, sizeof(CabinetDestFolder));
-    if (WideCharToMultiByte(CP_ACP, 0, destinationFolder, -1, CabinetDestFolder, 260, nullptr, nullptr) == 0) {
-        std::memset(CabinetDestFolder, 0, sizeof(CabinetDestFolder));
-        return 0;
-    }
-    const size_t folderLength = std::strlen(CabinetDestFolder);
+    // Room is left for the backslash appended below. A folder that does not fit is refused rather
+    // than cut: a cut folder names another place on the disk.
+    std::wmemset(CabinetDestFolder, 0, std::size(CabinetDestFolder));
+    if (!CopyPath(CabinetDestFolder, destinationFolder)) return 0;
+    const size_t folderLength = std::wcslen(CabinetDestFolder);
     if (folderLength == 0) return 0;
-    std::memset(LastExtractedPath, 0, sizeof(LastExtractedPath));
-    if (CabinetDestFolder[folderLength - 1] != '\\') {
-        CabinetDestFolder[folderLength] = '\\';
-        CabinetDestFolder[folderLength + 1] = '\0';
+    std::wmemset(LastExtractedPath, 0, std::size(LastExtractedPath));
+    CurrentFileProgress = CabinetFileProgress{};
+    if (CabinetDestFolder[folderLength - 1] != L'\\') {
+        CabinetDestFolder[folderLength] = L'\\';
+        CabinetDestFolder[folderLength + 1] = L'\0';
     }
 
-    // FDI joins path and name directly, so the path keeps its trailing backslash.
-    char cabinetName[kAnsiPathCapacity] = {};
-    char cabinetPath[kAnsiPathCapacity] = {};
-    if (!SplitContainerPath(ContainerPathAnsi, cabinetName, cabinetPath, kAnsiPathCapacity)) return 0;
-
+    // FDI joins path and name and hands the result to FdiOpen, which knows the container by it.
+    char cabinetName[sizeof(kContainerToken)];
+    std::memcpy(cabinetName, kContainerToken, sizeof(kContainerToken));
+    char cabinetPath[] = "";
     if (api.fdiCopy(api.context, cabinetName, cabinetPath, 0, CabinetNotify, nullptr, nullptr) != 1) return 0;
+    // The library may carry on past a short write or a file it could not finish; the count decides.
+    if (CurrentFileProgress.failed) return 0;
+    // Nothing to start: a cabinet without files is no installer.
+    if (LastExtractedPath[0] == L'\0') return 0;
 
-    std::strncpy(programPath, LastExtractedPath, kProgramPathCapacity - 1);
-    programPath[kProgramPathCapacity - 1] = '\0';
+    std::wcsncpy(programPath, LastExtractedPath, kProgramPathCapacity - 1);
+    programPath[kProgramPathCapacity - 1] = L'\0';
     return 1;
 }
 
 INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {
     switch (type) {
     case fdintCOPY_FILE: {
-        char path[kAnsiPathCapacity];
-        if (!IsSafeCabinetEntryName(notification->psz1) ||
-            !JoinCabinetPath(path, sizeof(path), CabinetDestFolder, notification->psz1)) {
-            return -1;
-        }
-        return _open(path, kCreateFlags, kCreateMode);
+        wchar_t path[kPathCapacity];
+        if (!DestinationPath(notification->psz1, notification->attribs, path)) return -1;
+        CurrentFileProgress.expected = static_cast<unsigned long>(notification->cb);
+        CurrentFileProgress.written = 0;
+        return _wopen(path, kCreateFlags, kCreateMode);
     }
     case fdintCLOSE_FILE_INFO: {
-        char path[kAnsiPathCapacity];
+        wchar_t path[kPathCapacity];
         // The same name was accepted for the copy; the check only keeps the buffer bound local.
-        const bool joined = JoinCabinetPath(path, sizeof(path), CabinetDestFolder, notification->psz1);
-        _close(static_cast<int>(notification->hf));
-        if (!joined) return -1;
-        std::memcpy(LastExtractedPath, path, std::strlen(path) + 1);
+        const bool joined = DestinationPath(notification->psz1, notification->attribs, path);
+        const bool closed = _close(static_cast<int>(notification->hf)) == 0;
+        // A full disk: the file is shorter than the cabinet says. It must not be taken for the program.
+        if (!closed || CurrentFileProgress.written != CurrentFileProgress.expected) CurrentFileProgress.failed = true;
+        if (!joined || CurrentFileProgress.failed) return FALSE;
+        std::wmemcpy(LastExtractedPath, path, std::wcslen(path) + 1);
         RestoreTimesAndAttributes(path, notification->date, notification->time, notification->attribs);
         return 1;
     }
@@ -199,7 +244,7 @@ void ReleaseCabinetApi(CabinetApi& api) {
     api = CabinetApi{};
 }
 
-int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, char* programPath) {
+int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath) {
     CabinetApi api;
     qarv::ScopeExit release([&api] { ReleaseCabinetApi(api); });
     try {

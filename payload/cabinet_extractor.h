@@ -1,17 +1,21 @@
 // Extracting the container cabinet into the work folder through the system's Cabinet.dll (FDI).
-// Used only by the setup worker thread: the three ANSI buffers below make one extraction at a time.
+// Used only by the setup worker thread: the process-wide buffers below make one extraction at a time.
+// Paths stay UTF-16 throughout: the file callbacks are the launcher's own and open files by their
+// wide names, so a work folder outside the ANSI code page is reached as it is, never a look-alike.
 #pragma once
 
 #include <windows.h>
 #include <fdi.h>
 
-// Size of the ANSI buffer that receives the extracted program's path, terminator included.
+// Size of the buffer that receives the extracted program's path, in characters, terminator included.
 constexpr int kProgramPathCapacity = 260;
 
 // Extracts `containerPath` into `workFolder` (with or without a trailing backslash). On success
-// returns 1 and writes to `programPath` (kProgramPathCapacity bytes) the ANSI path of the file closed
-// last; on failure returns 0 and leaves `programPath` untouched. Files finished before a failure stay.
-int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, char* programPath);
+// returns 1 and writes to `programPath` (kProgramPathCapacity characters) the path of the file
+// closed last; on failure returns 0 and leaves `programPath` untouched. Files finished before a
+// failure stay. A cabinet that yields no file, a file that already exists in the folder (under any
+// name Windows takes for the same file) and a write cut short (a full disk) are failures.
+int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath);
 
 // ---- The steps ExtractCabinet is made of, open to tests. ----
 
@@ -25,12 +29,27 @@ struct CabinetApi {
     decltype(&FDIDestroy) fdiDestroy = nullptr;
 };
 
-// Process-wide ANSI buffers: the container path (filled by OpenCabinet), the destination folder
-// with its trailing backslash (filled by CopyCabinet) and the path of the file closed last (filled
-// by CabinetNotify).
-extern char ContainerPathAnsi[260];
-extern char CabinetDestFolder[262];
-extern char LastExtractedPath[262];
+// Process-wide buffers: the container path (filled by OpenCabinet), the destination folder with its
+// trailing backslash (filled by CopyCabinet) and the path of the file closed last (filled by
+// CabinetNotify). Each path fits 259 characters and a terminator, or is refused.
+extern wchar_t ContainerPath[260];
+extern wchar_t CabinetDestFolder[262];
+extern wchar_t LastExtractedPath[262];
+
+// The file FDI is writing: the size the cabinet gives it and what the write callback wrote. FDI
+// (Wine's at least) ignores a short count from the write callback, so the count is kept here and
+// checked when the file is closed and after the copy.
+struct CabinetFileProgress {
+    unsigned long expected = 0;
+    unsigned long written = 0;
+    bool failed = false;
+};
+extern CabinetFileProgress CurrentFileProgress;
+
+// The name FDICopy is given for the container. The open callback accepts only this name and opens
+// ContainerPath by its wide name, so no path goes through a code page and nothing else is opened
+// for FDI (not even a "next cabinet" a hostile cabinet names).
+constexpr char kContainerToken[] = "<container>";
 
 // Loads Cabinet.dll and resolves FDICreate, FDICopy, FDIIsCabinet and FDIDestroy. Returns 1 when
 // all four are there; otherwise 0 with the library unloaded again. Returns 1 at once when the
@@ -42,13 +61,14 @@ int LoadCabinetLibrary(CabinetApi& api);
 int OpenCabinet(CabinetApi& api, const wchar_t* containerPath);
 
 // Runs FDICopy of the opened container into `destinationFolder`. Returns 1 and fills `programPath`
-// (kProgramPathCapacity bytes) when the whole cabinet was extracted, else 0 with `programPath`
-// untouched.
-int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, char* programPath);
+// (kProgramPathCapacity characters) when the whole cabinet was extracted and yielded at least one
+// file, else 0 with `programPath` untouched.
+int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* programPath);
 
-// The FDI notification callback: creates each file in CabinetDestFolder and restores its times
-// and attributes when it is closed. A name that would leave the folder, or a joined path longer
-// than 259 bytes, gets -1, which abandons the copy.
+// The FDI notification callback: creates each file in CabinetDestFolder, never over an existing
+// one, and restores its times and attributes when it is closed. A name flagged UTF-8 (attribute
+// 0x80) is decoded as UTF-8, any other through the ANSI code page. A name the file-name rule
+// refuses, or a joined path longer than 259 characters, gets -1, which abandons the copy.
 INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
 
 // Destroys the FDI context and unloads the library; leaves the record all null. Safe to repeat.

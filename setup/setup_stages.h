@@ -19,7 +19,7 @@ struct SetupStages {
     SetupSettings (*loadSetupSettings)();
     WorkFolderStatus (*chooseWorkFolder)(std::wstring& folder);
     int (*dropPayload)(HMODULE module, const wchar_t* containerPath, ProgressTarget* dialog);
-    int (*extractCabinet)(const wchar_t* containerPath, const wchar_t* workFolder, char* programPath);
+    int (*extractCabinet)(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath);
     int (*computeFileMd5)(const wchar_t* path, wchar_t* digestText);
     int (*launchInstaller)(const wchar_t* programPath);
 };

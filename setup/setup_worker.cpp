@@ -14,7 +14,6 @@
 #include "payload/file_digest.h"
 #include "setup/exit_codes.h"
 #include "setup/installer_launch.h"
-#include "setup/path_conversion.h"
 #include "setup/run_leftovers.h"
 
 void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) noexcept {
@@ -92,10 +91,8 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     SetTimer(dialog->GetSafeHwnd(), kProgressTimerId, ProgressTimerInterval(position), nullptr);
 
     WriteTrace(L"VURoruz: Extracting file ...\n");
-    char ansiProgramPath[kProgramPathCapacity] = {};
-    wchar_t programPath[kWidePathCapacity] = {};
-    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), ansiProgramPath) ||
-        !AnsiPathToWide(ansiProgramPath, programPath)) {
+    wchar_t programPath[kProgramPathCapacity] = {};
+    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), programPath)) {
         WriteTrace(L"VURoruz: File extraction failed\n");
         FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder);
         return;

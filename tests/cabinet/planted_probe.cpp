@@ -15,6 +15,6 @@ int wmain(int argc, wchar_t** argv) {
         return GetProcAddress(module, "FDIIsCabinet") == nullptr ? 3 : 4;
     }
     if (argc != 3) return 2;
-    char programPath[kProgramPathCapacity] = {};
+    wchar_t programPath[kProgramPathCapacity] = {};
     return ExtractCabinet(argv[1], argv[2], programPath) == 1 ? 1 : 0;
 }

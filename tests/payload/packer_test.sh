@@ -96,6 +96,40 @@ expect_refusal "subfolders" --output out.bin --folder nested --program setup.exe
 expect_refusal "folder part" --output out.bin --cabinet withpath.cab
 expect_refusal "bad date" --output out.bin --folder installer --program setup.exe --date "2009-13-01 00:00:00"
 expect_refusal "not in the cabinet" --output out.bin --folder installer --program setup.exe --attributes nope.txt=r
+# Names the launcher refuses, or two names Windows takes for one file: refused before anything is
+# written, with the launcher's own reason.
+hostile() {  # hostile WORD-IN-MESSAGE NAME [SECOND-NAME]
+  rm -rf names && mkdir names && cp installer/setup.exe names/ && printf 'x' > "names/$2"
+  [ $# -gt 2 ] && printf 'y' > "names/$3"
+  expect_refusal "$1" --output out.bin --folder names --program setup.exe
+}
+hostile "device name" aux.h
+hostile "device name" CON
+hostile "device name" nul.txt
+hostile "device name" COM1.log
+hostile "device name" "COM¹"
+hostile "device name" 'CONIN$'
+hostile "leaves the work folder" ...
+hostile "leaves the work folder" " "
+hostile "same file" data.bin data.bin.
+hostile "same file" Setup.ini SETUP.INI
+hostile "same file" État.dat état.dat
+hostile "own container" qarv2009Setup.dat
+hostile "own container" QARV2009SETUP.DAT
+hostile "short name" QARV20~1.EXE Qarv2009Install.exe
+# Non-ASCII names the launcher extracts under their real names pack as they are.
+rm -rf names && mkdir names && cp installer/setup.exe names/ && printf 'x' > names/café.txt && printf 'y' > names/cafë.txt
+"$packer" --output names.bin --keep-cabinet names.cab --folder names --program setup.exe >/dev/null 2>&1 ||
+  fail "non-ASCII names were refused"
+gcab -l names.cab | grep -q '^café.txt ' || fail "café.txt is not in the cabinet: $(gcab -l names.cab)"
+# A cabinet with no file at all gives the launcher nothing to start.
+python3 - <<'PY'
+import struct
+header = b'MSCF' + struct.pack('<IIIIIBBHHHHH', 0, 44, 0, 44, 0, 3, 1, 1, 0, 0, 0x1234, 0) + struct.pack('<IHH', 44, 0, 0)
+open('empty.cab', 'wb').write(header)
+PY
+expect_refusal "no files" --output out.bin --cabinet empty.cab
+
 # A broken cabinet: a valid header over damaged data.
 cp kept.cab broken.cab && printf 'XXXXXXXXXXXXXXXX' | dd of=broken.cab bs=1 seek=400 conv=notrunc 2>/dev/null
 expect_refusal "checking the cabinet" --output out.bin --cabinet broken.cab

@@ -1,6 +1,7 @@
-// The drop when the disk fills up for real: a 64 KiB tmpfs, reached through Z:, is too small for
-// the payload. The drop must fail, leave the chunks it wrote in a closed container file, and
-// stop the bar short of 50.
+// The drop and the extraction when the disk fills up for real: a 64 KiB tmpfs, reached through Z:,
+// is too small for the payload. The drop must fail, leave the chunks it wrote in a closed container
+// file, and stop the bar short of 50; an extraction that fills it must fail, not hand over a cut
+// program.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,8 +9,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "payload/cabinet_extractor.h"
 #include "payload/payload_dropper.h"
 #include "tests/support/test_paths.h"
+#include "tests/unit/cabinet_handmade.h"
 #include "tests/unit/payload_probe_module.h"
 
 namespace {
@@ -38,6 +41,28 @@ TEST(PayloadDropOnFullDisk, ShortWriteLeavesAClosedPartialContainer) {
     ASSERT_FALSE(bar.Positions().empty());
     EXPECT_LT(bar.Positions().back(), 50);
     DeleteFileW(container.c_str());
+}
+
+TEST(CabinetExtractionOnFullDisk, ProgramCutShortFailsTheExtraction) {
+    const std::wstring disk = FromUnixPath(QARV_SMALL_DISK);
+    ASSERT_NE(GetFileAttributesW(disk.c_str()), INVALID_FILE_ATTRIBUTES) << "the small disk is not mounted";
+    const std::wstring work = disk + L"\\extract";
+    CreateDirectoryW(work.c_str(), nullptr);
+    // The container lies elsewhere; only the extracted program meets the full disk.
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring container = std::wstring(temp) + L"qarv-full-disk.cab";
+    ASSERT_TRUE(qarv::test::WriteBytes(
+        container, qarv::test::MakeHandmadeCabinet({{"readme.txt", "fits"}, {"setup.exe", std::string(200000, 'P')}})));
+
+    wchar_t programPath[kProgramPathCapacity] = L"untouched";
+    EXPECT_EQ(ExtractCabinet(container.c_str(), work.c_str(), programPath), 0);
+    EXPECT_STREQ(programPath, L"untouched");
+
+    DeleteFileW(container.c_str());
+    DeleteFileW((work + L"\\readme.txt").c_str());
+    DeleteFileW((work + L"\\setup.exe").c_str());
+    RemoveDirectoryW(work.c_str());
 }
 
 }  // namespace

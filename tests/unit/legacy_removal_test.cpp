@@ -151,6 +151,9 @@ TEST_F(PreviousGenerationRemovalTest, NothingRecordedMeansNothingRemovedAndNoWai
         {"root of the current drive", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", L"\\Program Files\\Velmora\\Qarv2006"); }},
         {"over 1,024 bytes",
          [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", (std::wstring(kFolder) + std::wstring(1100, L'x')).c_str()); }},
+        // Outside the ANSI code page: the ANSI reading best-fits these to the laid-out folder.
+        {"a look-alike (a with macron)", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", L"C:\\Progr\u0101m Files\\Velmora\\Qarv2006"); }},
+        {"a look-alike (full-width a)", [] { t::SetMachineString(kQarvKey, L"szQarv2006Dir", L"C:\\Program Files\\Velmora\\Q\uFF41rv2006"); }},
     };
     // From C:\ the relative records would name the laid-out folder.
     wchar_t savedDirectory[MAX_PATH] = {};
@@ -377,6 +380,73 @@ TEST(PreviousGenerationFolderValue, IsReadWholeOrNotAtAll) {
     ResetPreviousGenerationApi();
     EXPECT_EQ(g_waits, (std::vector<DWORD>{2000, 2000, 2000}));
     EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
+}
+
+TEST(PreviousGenerationNames, ForwardSlashesMakeAFullPathToo) {
+    for (const char* folder : {"C:/Program Files/Qarv2006", "c:/", "//server/share/Qarv2006", "\\/server\\share"}) {
+        EXPECT_TRUE(IsFullyQualifiedFolder(folder)) << folder;
+    }
+    for (const char* folder : {"C:Qarv2006/x", "/Program Files", "Program Files/Qarv2006", "./Qarv"}) {
+        EXPECT_FALSE(IsFullyQualifiedFolder(folder)) << folder;
+    }
+}
+
+TEST_F(PreviousGenerationRemovalTest, FolderRecordedWithForwardSlashesIsRemoved) {
+    LayOut();
+    std::wstring slashed = kFolder;
+    for (wchar_t& c : slashed) {
+        if (c == L'\\') c = L'/';
+    }
+    ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", slashed.c_str()));
+    RemovePreviousGeneration();
+    EXPECT_TRUE(Ended(m_generation.mainProgram)) << "the main program is known by its path with backslashes";
+    EXPECT_FALSE(t::FileExists(m_generation.folder + L"\\Qarv2006.exe"));
+    EXPECT_FALSE(t::FileExists(m_generation.folder + L"\\QARV.LOG"));
+    EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
+}
+
+// A "Shell Folders" value is used only as a full path that its ANSI reading names exactly.
+TEST(PreviousGenerationShellFolders, InexactOrRelativeValuesAreNotUsed) {
+    HKEY shellFolders = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &shellFolders),
+              ERROR_SUCCESS);
+    std::vector<std::pair<std::wstring, std::wstring>> saved;
+    for (const wchar_t* name : {L"Desktop", L"Start Menu", L"Programs"}) {
+        wchar_t value[1024] = {};
+        DWORD size = sizeof(value) - sizeof(wchar_t);
+        if (RegQueryValueExW(shellFolders, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS) {
+            saved.emplace_back(name, value);
+        }
+    }
+    qarv::ScopeExit restore([&] {
+        for (const auto& [name, value] : saved) {
+            RegSetValueExW(shellFolders, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        }
+        RegCloseKey(shellFolders);
+        ClearBuffers();
+    });
+    auto set = [&](const wchar_t* name, const std::wstring& value) {
+        RegSetValueExW(shellFolders, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    set(L"Desktop", L"C:\\users\\H\u1ECDc Sinh\\Desktop");  // "?" in the ANSI reading
+    set(L"Start Menu", L"C:\\users\\b\u0101d\\Start Menu");  // best fit: "bad"
+    set(L"Programs", L"Start Menu\\Programs");                   // relative
+    ClearBuffers();
+    ASSERT_EQ(ReadShellFolderPaths(), 1);
+    EXPECT_STREQ(ShellFolderPaths.DesktopPath, "");
+    EXPECT_STREQ(ShellFolderPaths.StartMenuPath, "");
+    EXPECT_STREQ(ShellFolderPaths.ProgramsPath, "");
+
+    // The same folders in letters the code page has, and forward slashes: read as they are.
+    set(L"Desktop", L"C:\\users\\Hoc Sinh\\Desktop");
+    set(L"Start Menu", L"C:/users/bad/Start Menu");
+    set(L"Programs", L"\\\\server\\profiles\\Programs");
+    ASSERT_EQ(ReadShellFolderPaths(), 1);
+    EXPECT_STREQ(ShellFolderPaths.DesktopPath, "C:\\users\\Hoc Sinh\\Desktop");
+    EXPECT_STREQ(ShellFolderPaths.StartMenuPath, "C:/users/bad/Start Menu");
+    EXPECT_STREQ(ShellFolderPaths.ProgramsPath, "\\\\server\\profiles\\Programs");
 }
 
 }  // namespace

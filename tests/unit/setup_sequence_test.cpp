@@ -32,7 +32,7 @@ struct Scenario {
     std::wstring folder;
     int dropResult = 1;
     int extractResult = 1;
-    std::string programPath;
+    std::wstring programPath;
     int digestResult = 1;
     int launchResult = 1;
     std::atomic<int> restartRegistrations{0};
@@ -69,7 +69,7 @@ const SetupStages kFakeStages = {
         }
         return g_scenario->dropResult;
     },
-    [](const wchar_t*, const wchar_t* folder, char* programPath) {
+    [](const wchar_t*, const wchar_t* folder, wchar_t* programPath) {
         ++g_scenario->extractions;
         if (g_scenario->extractWritesPartialFile) {
             HANDLE file = CreateFileW((std::wstring(folder) + L"\\partial.bin").c_str(), GENERIC_WRITE, 0, nullptr,
@@ -77,7 +77,7 @@ const SetupStages kFakeStages = {
             CloseHandle(file);
         }
         g_scenario->extractedAt = GetTickCount64();
-        lstrcpynA(programPath, g_scenario->programPath.c_str(), 260);
+        lstrcpynW(programPath, g_scenario->programPath.c_str(), 260);
         return g_scenario->extractResult;
     },
     [](const wchar_t*, wchar_t* digest) {
@@ -110,7 +110,7 @@ protected:
         wchar_t system[MAX_PATH];
         GetSystemDirectoryW(system, MAX_PATH);
         m_program = std::wstring(system) + L"\\hostname.exe";
-        m_scenario.programPath = std::string(m_program.begin(), m_program.end());
+        m_scenario.programPath = m_program;
         qarv::test::ClearPendingFileRenames();
     }
     void TearDown() override {
@@ -269,7 +269,7 @@ TEST_F(SetupSequenceTest, NothingStartedByEitherRouteIsAFailedSetup) {
     m_scenario.launchResult = 0;
     // A path no route can start: the shell fallback fails too. It lies outside the work folder,
     // so the leftovers show that nothing outside the run's own folder is ever registered.
-    m_scenario.programPath = "C:\\no-such-folder\\setup.exe";
+    m_scenario.programPath = L"C:\\no-such-folder\\setup.exe";
     MessageBoxSeen box;
     int outcome = -1;
     EXPECT_EQ(RunDialog(&box, &outcome), IDCANCEL);

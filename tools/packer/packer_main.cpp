@@ -26,6 +26,7 @@
 
 #include "cabinet_layout.h"
 #include "md5.h"
+#include "payload/file_name_rule.h"
 #include "payload/scramble_transform.h"
 #include "run_program.h"
 
@@ -178,10 +179,26 @@ std::vector<std::string> InstallerFiles(const std::string& folder, const std::st
     return names;
 }
 
-bool SameNameOnWindows(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
+// The launcher's own file-name rule over the whole cabinet: a name it refuses, or two names that
+// are one file to Windows, would fail every user's setup. Throws PackerError naming the first.
+void CheckNamesAsTheLauncherDoes(const std::vector<CabinetEntry>& entries) {
+    if (entries.empty()) throw PackerError("the cabinet holds no files: the launcher would have no program to start");
+    std::vector<std::u16string> names;
+    for (const CabinetEntry& entry : entries) {
+        const std::string problem = ProblemWithEntryName(entry.name);
+        if (!problem.empty()) throw PackerError("file '" + entry.name + "' in the cabinet " + problem);
+        std::u16string name;
+        if (!qarv::DecodeCabinetName(entry.name, (entry.attributes & qarv::kCabinetNameIsUtf8) != 0, name)) {
+            throw PackerError("file '" + entry.name + "' in the cabinet " + qarv::DescribeNameProblem(qarv::NameProblem::kNotUtf8));
+        }
+        names.push_back(name);
+    }
+    const std::vector<qarv::NamedProblem> problems = qarv::CheckPayloadNames(names);
+    if (problems.empty()) return;
+    const qarv::NamedProblem& first = problems.front();
+    std::string message = "file '" + entries[first.index].name + "' in the cabinet " + qarv::DescribeNameProblem(first.problem);
+    if (first.problem == qarv::NameProblem::kSameFile) message += ": '" + entries[first.clashesWith].name + "'";
+    throw PackerError(message + "; the launcher would refuse the payload");
 }
 
 int Pack(const Options& options) {
@@ -207,15 +224,7 @@ int Pack(const Options& options) {
     } catch (const PackerError& error) {
         throw PackerError("'" + (options.cabinet.empty() ? options.folder : options.cabinet) + "': " + error.what());
     }
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string problem = ProblemWithEntryName(entries[i].name);
-        if (!problem.empty()) throw PackerError("file '" + entries[i].name + "' in the cabinet " + problem);
-        for (std::size_t j = 0; j < i; ++j) {
-            if (SameNameOnWindows(entries[i].name, entries[j].name)) {
-                throw PackerError("the cabinet holds two files named '" + entries[i].name + "'");
-            }
-        }
-    }
+    CheckNamesAsTheLauncherDoes(entries);
     for (const auto& [name, attributes] : options.attributes) {
         auto found = std::find_if(entries.begin(), entries.end(), [&](const CabinetEntry& e) { return e.name == name; });
         if (found == entries.end()) throw PackerError("--attributes names '" + name + "', which is not in the cabinet");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cabinet_reader.h"
+#include "payload/file_name_rule.h"
 #include "payload/scramble_transform.h"
 #include "pe_resources.h"
 
@@ -36,6 +37,7 @@ constexpr int kExitNotCabinet = 5;
 constexpr int kExitTruncated = 6;
 constexpr int kExitDamaged = 7;
 constexpr int kExitUnsupported = 8;
+constexpr int kExitRefusedNames = 9;
 
 const char kUsage[] =
     "usage: qarv-inspector [--offsets] LAUNCHER.exe\n"
@@ -47,7 +49,8 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 the payload is a valid cabinet; 1 the file cannot be read; 2 usage; 3 not a PE\n"
     "file; 4 no payload resource; 5 the payload is not a cabinet; 6 truncated; 7 damaged cabinet;\n"
-    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX).\n";
+    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX); 9 the launcher refuses\n"
+    "the payload's file names (a device or container name, two names of one file) or it holds no file.\n";
 
 struct Failure {
     int exitCode = kExitValid;
@@ -147,12 +150,9 @@ void PrintFileTable(const Cabinet& cabinet) {
 // What would trip the launcher's extraction or surprise its user, though the cabinet is sound.
 void PrintWarnings(const Cabinet& cabinet, std::size_t payloadSize) {
     std::vector<std::string> warnings;
-    if (cabinet.files.empty()) warnings.push_back("the cabinet holds no files: the launcher would have no program to start");
     for (const CabinetFile& file : cabinet.files) {
         const std::string name = "'" + Printable(file.name) + "'";
-        if (file.name.empty()) {
-            warnings.push_back("a file has an empty name; the launcher cannot create it");
-        } else if (file.name.find_first_of("\\/") != std::string::npos) {
+        if (file.name.find_first_of("\\/") != std::string::npos) {
             warnings.push_back("file " + name + " has a folder part; the launcher creates no subfolders, so its extraction fails");
         }
         if (FormatDosDateTime(file.date, file.time).empty()) {
@@ -164,6 +164,31 @@ void PrintWarnings(const Cabinet& cabinet, std::size_t payloadSize) {
                            " bytes follow the cabinet's end in the payload; extraction ignores them");
     }
     for (const std::string& warning : warnings) std::printf("  warning: %s\n", warning.c_str());
+}
+
+// What the launcher's own file-name rule refuses, one reason a line; none when it would extract.
+std::vector<std::string> RefusedNames(const Cabinet& cabinet) {
+    std::vector<std::string> reasons;
+    if (cabinet.files.empty()) reasons.push_back("the cabinet holds no files: the launcher would have no program to start");
+    std::vector<std::u16string> names;
+    for (const CabinetFile& file : cabinet.files) {
+        std::u16string name;
+        if (!qarv::DecodeCabinetName(file.name, (file.attributes & qarv::kCabinetNameIsUtf8) != 0, name)) {
+            reasons.push_back("file '" + Printable(file.name) + "' " + qarv::DescribeNameProblem(qarv::NameProblem::kNotUtf8));
+            name.clear();  // still takes its place, so that the indexes below match the files
+        }
+        names.push_back(name);
+    }
+    for (const qarv::NamedProblem& problem : qarv::CheckPayloadNames(names)) {
+        if (names[problem.index].empty() && !cabinet.files[problem.index].name.empty()) continue;  // reported above
+        std::string reason = "file '" + Printable(cabinet.files[problem.index].name) + "' " +
+                             qarv::DescribeNameProblem(problem.problem);
+        if (problem.problem == qarv::NameProblem::kSameFile) {
+            reason += ": '" + Printable(cabinet.files[problem.clashesWith].name) + "'";
+        }
+        reasons.push_back(reason);
+    }
+    return reasons;
 }
 
 int Inspect(const std::string& path, bool offsetsOnly) {
@@ -238,6 +263,12 @@ int Inspect(const std::string& path, bool offsetsOnly) {
         std::printf("  program MD5  %s  %s\n", report.digest.c_str(), Printable(cabinet.files.back().name).c_str());
     }
     PrintWarnings(cabinet, cabinetBytes.size());
+    const std::vector<std::string> refused = RefusedNames(cabinet);
+    for (const std::string& reason : refused) std::printf("  refused: %s\n", reason.c_str());
+    if (!refused.empty()) {
+        std::fprintf(stderr, "qarv-inspector: %s: the launcher refuses this payload: %s\n", path.c_str(), refused.front().c_str());
+        return kExitRefusedNames;
+    }
     return kExitValid;
 }
 
