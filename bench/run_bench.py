@@ -129,7 +129,12 @@ def install_what_is_needed():
         subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True, env=env)
         subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "wine32:i386"],
                        env=env, stdout=subprocess.DEVNULL)
-    return os.path.exists(WINE32)
+    try:
+        # The 32-bit loader is itself 32-bit Linux code: where the kernel refuses that, no 32-bit
+        # Windows program can run either.
+        return subprocess.run([WINE32, "--version"], **QUIET).returncode == 0
+    except OSError:
+        return False
 
 
 def cmake_tree(source_toolchain_arch, tree, targets, extra=()):
@@ -176,14 +181,37 @@ class BenchPrefix:
         self.xvfb = None
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], pass_fds=(write_fd,), **QUIET)
-        os.close(write_fd)
-        display = os.read(read_fd, 64).decode().strip()
-        os.close(read_fd)
+        # A display number far above those that -displayfd hands out: other users of this machine
+        # start their own X servers, and a clash would take this one's socket.
+        for _ in range(20):
+            number = random.randrange(200, 1000)
+            if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            self.xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                         **QUIET)
+            deadline = time.monotonic() + 10
+            while self.xvfb.poll() is None and time.monotonic() < deadline:
+                if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                    break
+                time.sleep(0.05)
+            if self.xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % number):
+                break
+            self.xvfb.kill()
+            self.xvfb.wait()
+            self.xvfb = None
+        if self.xvfb is None:
+            sys.exit("run_bench: no X display could be started")
+        display = str(number)
         self.env = dict(os.environ, WINEPREFIX=folder, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                         DISPLAY=":" + display)
+        try:
+            self.prepare()
+        except BaseException:
+            self.close()
+            raise
+
+    def prepare(self):
+        folder = self.prefix
         self.run(WINE64, "wineboot", "-i")
         self.reg("add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "Default", "/f")
         self.reg("add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/d", "1024x768", "/f")
@@ -197,6 +225,20 @@ class BenchPrefix:
         # inherits an output pipe of the bench or is paid for by a timed run.
         subprocess.Popen([WINESERVER, "-p", "600"], env=self.env, **QUIET)
         self.run(WINE64, "cmd", "/c", "exit")
+        # The desktop process too: a program whose first window has to start it waits a few
+        # seconds at most, and on a busy machine it gets no window at all.
+        # A second explorer for the same desktop ends at once; one that dies while starting is
+        # replaced every few seconds until the desktop window is there.
+        deadline = time.monotonic() + 60
+        next_start = 0
+        while "Wine desktop" not in subprocess.run(["xwininfo", "-root", "-children"], env=self.env,
+                                                   capture_output=True, text=True).stdout:
+            if time.monotonic() > deadline:
+                sys.exit("run_bench: the Wine virtual desktop did not appear on %s" % self.env["DISPLAY"])
+            if time.monotonic() > next_start:
+                subprocess.Popen([WINE64, "explorer", "/desktop=Default,1024x768"], env=self.env, **QUIET)
+                next_start = time.monotonic() + 5
+            time.sleep(0.2)
         self.users = os.path.join(folder, "drive_c", "users")
 
     def run(self, *command, check=True):
@@ -206,8 +248,11 @@ class BenchPrefix:
         return self.run(WINE64, "reg", *arguments, check=False)
 
     def output(self, *command):
-        return subprocess.run(list(command), env=self.env, check=True, stdin=subprocess.DEVNULL,
-                              capture_output=True, text=True).stdout
+        done = subprocess.run(list(command), env=self.env, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        if done.returncode != 0:
+            sys.stderr.write(done.stdout + done.stderr)
+            sys.exit("run_bench: %s failed (exit code %d)" % (" ".join(command), done.returncode))
+        return done.stdout
 
     def clean_state(self):
         """No product installed, no restart value, no pending deletions, no earlier work folders,
@@ -239,10 +284,14 @@ class BenchPrefix:
 def whole_runs(prefix, whole_run_exe, program, clean):
     """REPEATS whole runs of `program` under whole_run.exe: a list of {step: ms} per run."""
     runs = []
-    for _ in range(REPEATS):
+    # One untimed run first: it brings the program's file into the page cache, as a user's
+    # download is after the browser wrote it.
+    for attempt in range(REPEATS + 1):
         if clean:
             prefix.clean_state()
         text = prefix.output(WINE64, whole_run_exe, windows_path(program))
+        if attempt == 0:
+            continue
         run = {}
         for line in text.splitlines():
             kind, _, rest = line.rstrip("\r").partition(" ")
@@ -301,7 +350,8 @@ def main():
     runs_32bit = install_what_is_needed()
     arches = ARCHES if runs_32bit else ("x86_64",)
     if not runs_32bit:
-        print("run_bench: this machine cannot run 32-bit Windows code; the i686 launcher is not measured")
+        print("run_bench: this machine cannot run 32-bit code (%s does not start), so the i686 launcher "
+              "is not measured; only the x86_64 one is" % WINE32)
     for arch in arches:
         cmake_tree(arch, os.path.join(build_root, arch), TARGETS[arch])
     bin64 = os.path.join(build_root, "x86_64", "bin")
