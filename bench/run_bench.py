@@ -225,10 +225,9 @@ class BenchPrefix:
         # inherits an output pipe of the bench or is paid for by a timed run.
         subprocess.Popen([WINESERVER, "-p", "600"], env=self.env, **QUIET)
         self.run(WINE64, "cmd", "/c", "exit")
-        # The desktop process too: a program whose first window has to start it waits a few
-        # seconds at most, and on a busy machine it gets no window at all.
-        # A second explorer for the same desktop ends at once; one that dies while starting is
-        # replaced every few seconds until the desktop window is there.
+        # The desktop process too: a program whose first window has to start it waits only a few
+        # seconds, and on a busy machine gets no window at all. A second explorer for the same
+        # desktop ends at once; one that dies while starting is replaced until the window is there.
         deadline = time.monotonic() + 60
         next_start = 0
         while "Wine desktop" not in subprocess.run(["xwininfo", "-root", "-children"], env=self.env,
