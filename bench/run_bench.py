@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
-"""The payload benchmark: makes a cabinet of the shipped payload's size (24,252,328 bytes) from
-realistic, partly compressible files, times the host's native cabextract and md5sum on it, runs
-payload_bench.exe of the x86_64 build under Wine on the same cabinet, and prints the figures side
-by side with their ratios.
+"""The payload benchmark. Makes a cabinet of the shipped payload's size (24,252,328 bytes) from
+realistic, partly compressible files with a quick installer last, builds both launchers around it,
+and times whole launcher runs as a user waits for them (x86_64, and i686 under WoW64), beside
+Wine's bare process start, the native cp + cabextract + md5sum of the same cabinet and the drop's
+design floor; then the launcher's stages alone against memcpy, CopyFileW, cabextract and md5sum.
+Prints every figure with its ratio.
 
 Then it runs bench/run_gui_probe.sh: the launcher's dialog-thread answer times through whole runs.
 
-Usage: run_bench.py [BUILD_ROOT]   (default: build; the x86_64 build must exist)
+Usage: run_bench.py [BUILD_ROOT] [--no-gui-probe]   (default build root: build)
+Installs the packages it needs and builds what is missing, so it runs from a fresh clone.
 """
+import hashlib
 import os
 import platform
 import random
@@ -23,6 +27,31 @@ REPEATS = 5
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
+CABINET_DATE = time.mktime((2009, 3, 16, 8, 30, 0, 0, 0, -1))
+WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
+WINESERVER = "/usr/lib/wine/wineserver"
+ARCHES = ("x86_64", "i686")
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+# The programs each architecture's tree builds for the bench; whole_run, payload_bench and the GUI
+# probe of the x86_64 tree serve both launchers.
+TARGETS = {
+    "x86_64": ["launcher", "tracecap", "payload_bench", "gui_responsiveness", "whole_run", "empty_program",
+               "bench_installer", "drop_floor"],
+    "i686": ["launcher", "tracecap", "empty_program", "bench_installer", "drop_floor"],
+}
+# The launcher's trace lines in a successful run, by their fixed beginnings.
+TRACE_STEPS = [
+    ("VURoruz: Dropping file to ", "Dropping file to ..."),
+    ("VURoruz: Extracting file", "Extracting file ..."),
+    ("VURoruz: File successfully extracted to ", "File successfully extracted to ..."),
+    ("VURoruz: Target file MD5 is ", "Target file MD5 is ..."),
+    ("VURoruz: Executing ", "Executing ..."),
+    ("VURoruz: Creating process ", "Creating process ..."),
+    ("VURoruz: Process created", "Process created"),
+]
+
+
 def mixed(rng, size, random_share):
     """Text-like runs and random runs: roughly the look of program code, resources and data."""
     words = [b"Qarv", b"Internet", b"Security", b"signature", b"scan", b"\x00\x00\x00\x00",
@@ -36,9 +65,10 @@ def mixed(rng, size, random_share):
     return bytes(out[:size])
 
 
-def make_cabinet(folder):
-    """Writes the installer files and packs them with gcab -z, sizing the already-compressed data
-    file until the cabinet has exactly TARGET_SIZE bytes."""
+def make_cabinet(folder, installer):
+    """Writes the installer files and packs them with gcab -z, the program `installer` last (the
+    launcher starts the file the cabinet holds last), sizing the already-compressed data file until
+    the cabinet has exactly TARGET_SIZE bytes. Fixed contents and dates: the same cabinet each time."""
     rng = random.Random(2009)
     files = {
         "readme.txt": mixed(rng, 60_000, 0.0),
@@ -46,7 +76,8 @@ def make_cabinet(folder):
         "engine.dll": mixed(rng, 4_000_000, 0.5),
         "signatures.dat": None,  # already compressed: sized below
         "help.chm": mixed(rng, 2_500_000, 0.7),
-        "Qarv2009Install.exe": mixed(rng, 1_500_000, 0.4),
+        "setup.dat": mixed(rng, 1_500_000, 0.4),
+        "Qarv2009Install.exe": open(installer, "rb").read(),
     }
     src = os.path.join(folder, "src")
     os.makedirs(src)
@@ -54,11 +85,13 @@ def make_cabinet(folder):
         if data is not None:
             with open(os.path.join(src, name), "wb") as f:
                 f.write(data)
+            os.utime(os.path.join(src, name), (CABINET_DATE, CABINET_DATE))
     cabinet = os.path.join(folder, "bench.cab")
     signature_size = 14_000_000
     for _ in range(12):
         with open(os.path.join(src, "signatures.dat"), "wb") as f:
             f.write(random.Random(1).randbytes(signature_size))
+        os.utime(os.path.join(src, "signatures.dat"), (CABINET_DATE, CABINET_DATE))
         subprocess.run(["gcab", "-c", "-z", cabinet] + list(files), cwd=src, check=True)
         size = os.path.getsize(cabinet)
         if size == TARGET_SIZE:
@@ -68,21 +101,65 @@ def make_cabinet(folder):
     sys.exit("run_bench: could not size the cabinet to %d bytes (last %d)" % (TARGET_SIZE, size))
 
 
-def best_of(command, prepare=None):
-    best = None
+def stats(values):
+    ordered = sorted(values)
+    return ordered[0], ordered[len(ordered) // 2]
+
+
+def timed_runs(command, prepare=None):
+    """(best, median) seconds of REPEATS runs of `command`; `prepare` runs untimed before each."""
+    times = []
     for _ in range(REPEATS):
         if prepare:
             prepare()
         start = time.perf_counter()
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None else min(best, elapsed)
-    return best
+        times.append(time.perf_counter() - start)
+    return stats(times)
+
+
+def install_what_is_needed():
+    """The project's Debian packages, and the 32-bit Wine that runs the i686 launcher. Returns
+    whether 32-bit Windows code runs here."""
+    subprocess.run(["bash", "-c", 'source "$1/scripts/lib.sh" && qarv_install_packages', "_", ROOT], check=True)
+    if not os.path.exists(WINE32):
+        sudo = [] if os.geteuid() == 0 else ["sudo"]
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        subprocess.run(sudo + ["dpkg", "--add-architecture", "i386"], check=True)
+        subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True, env=env)
+        subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "wine32:i386"],
+                       env=env, stdout=subprocess.DEVNULL)
+    try:
+        # The 32-bit loader is itself 32-bit Linux code: where the kernel refuses that, no 32-bit
+        # Windows program can run either.
+        return subprocess.run([WINE32, "--version"], **QUIET).returncode == 0
+    except OSError:
+        return False
+
+
+def cmake_tree(source_toolchain_arch, tree, targets, extra=()):
+    """Configures `tree` (tests off when it is new; an existing tree keeps its options, such as
+    the tests of scripts/test's trees), then builds `targets` in it."""
+    if os.path.exists(os.path.join(tree, "CMakeCache.txt")) and not extra:
+        configure = ["cmake", tree]
+    else:
+        configure = ["cmake", "-S", ROOT, "-B", tree,
+                     "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/toolchain-%s.cmake" % (ROOT, source_toolchain_arch),
+                     "-DCMAKE_BUILD_TYPE=Release", "-DQARV_BUILD_TESTS=OFF"] + list(extra)
+    subprocess.run(configure, check=True, stdout=subprocess.DEVNULL)
+    build = subprocess.run(["cmake", "--build", tree, "-j2", "--target"] + targets, capture_output=True, text=True)
+    if build.returncode != 0:
+        sys.stderr.write(build.stdout[-4000:] + build.stderr[-4000:])
+        sys.exit("run_bench: building %s in %s failed" % (" ".join(targets), tree))
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
 
 
 def stop_prefix(env, prefix):
     """Stops the bench prefix's server, then any of its service processes that outlive it."""
-    subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
@@ -94,56 +171,309 @@ def stop_prefix(env, prefix):
             pass
 
 
+class BenchPrefix:
+    """A fresh Wine prefix (WoW64 when 32-bit Wine is installed) on a private Xvfb display, with a
+    Wine virtual desktop (no 2 s wait for each hidden window to be withdrawn, as there is without a
+    window manager) and the launcher's trace switched on in both registry views."""
+
+    def __init__(self, folder):
+        self.prefix = folder
+        self.xvfb = None
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        # A display number far above those that -displayfd hands out: other users of this machine
+        # start their own X servers, and a clash would take this one's socket.
+        for _ in range(20):
+            number = random.randrange(200, 1000)
+            if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            self.xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                         **QUIET)
+            deadline = time.monotonic() + 10
+            while self.xvfb.poll() is None and time.monotonic() < deadline:
+                if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                    break
+                time.sleep(0.05)
+            if self.xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % number):
+                break
+            self.xvfb.kill()
+            self.xvfb.wait()
+            self.xvfb = None
+        if self.xvfb is None:
+            sys.exit("run_bench: no X display could be started")
+        display = str(number)
+        self.env = dict(os.environ, WINEPREFIX=folder, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        DISPLAY=":" + display)
+        try:
+            self.prepare()
+        except BaseException:
+            self.close()
+            raise
+
+    def prepare(self):
+        folder = self.prefix
+        self.run(WINE64, "wineboot", "-i")
+        self.reg("add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "Default", "/f")
+        self.reg("add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/d", "1024x768", "/f")
+        for view in ([], ["/reg:32"]):
+            self.reg("add", r"HKLM\SOFTWARE\QarvSetup", "/v", "fAllowDebugPrint", "/t", "REG_DWORD", "/d", "1",
+                     "/f", *view)
+        # The desktop setting takes effect with a new server.
+        subprocess.run([WINESERVER, "-k"], env=self.env, **QUIET)
+        subprocess.run([WINESERVER, "-w"], env=self.env, **QUIET)
+        # A persistent server and the prefix's services started first, so that none of them
+        # inherits an output pipe of the bench or is paid for by a timed run.
+        subprocess.Popen([WINESERVER, "-p", "600"], env=self.env, **QUIET)
+        self.run(WINE64, "cmd", "/c", "exit")
+        # The desktop process too: a program whose first window has to start it waits only a few
+        # seconds, and on a busy machine gets no window at all. A second explorer for the same
+        # desktop ends at once; one that dies while starting is replaced until the window is there.
+        deadline = time.monotonic() + 60
+        next_start = 0
+        while "Wine desktop" not in subprocess.run(["xwininfo", "-root", "-children"], env=self.env,
+                                                   capture_output=True, text=True).stdout:
+            if time.monotonic() > deadline:
+                sys.exit("run_bench: the Wine virtual desktop did not appear on %s" % self.env["DISPLAY"])
+            if time.monotonic() > next_start:
+                subprocess.Popen([WINE64, "explorer", "/desktop=Default,1024x768"], env=self.env, **QUIET)
+                next_start = time.monotonic() + 5
+            time.sleep(0.2)
+        self.users = os.path.join(folder, "drive_c", "users")
+
+    def run(self, *command, check=True):
+        return subprocess.run(list(command), env=self.env, check=check, **QUIET)
+
+    def reg(self, *arguments):
+        return self.run(WINE64, "reg", *arguments, check=False)
+
+    def output(self, *command):
+        done = subprocess.run(list(command), env=self.env, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        if done.returncode != 0:
+            sys.stderr.write(done.stdout + done.stderr)
+            sys.exit("run_bench: %s failed (exit code %d)" % (" ".join(command), done.returncode))
+        return done.stdout
+
+    def clean_state(self):
+        """No product installed, no restart value, no pending deletions, no earlier work folders,
+        in both registry views: the next launcher run does its whole work."""
+        reg_file = os.path.join(self.prefix, "clean.reg")
+        run_key = r"HKEY_LOCAL_MACHINE\Software%s\Microsoft\Windows\CurrentVersion\Run"
+        with open(reg_file, "w", encoding="utf-16") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n")
+            for node in ("", r"\Wow6432Node"):
+                f.write("[-HKEY_LOCAL_MACHINE\\Software%s\\Qarv]\r\n\r\n" % node)
+                f.write("[%s]\r\n\"QarvPro2009Setup\"=-\r\n\r\n" % (run_key % node))
+            f.write("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager]\r\n"
+                    "\"PendingFileRenameOperations\"=-\r\n\r\n")
+        self.run(WINE64, "regedit", "/s", windows_path(reg_file))
+        for temp in [os.path.join(self.users, user, "Temp") for user in os.listdir(self.users)]:
+            if os.path.isdir(temp):
+                for name in os.listdir(temp):
+                    if name.startswith("_IS"):
+                        path = os.path.join(temp, name)
+                        shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else os.remove(path)
+
+    def close(self):
+        stop_prefix(self.env, self.prefix)
+        if self.xvfb:
+            self.xvfb.kill()
+            self.xvfb.wait()
+
+
+def whole_runs(prefix, whole_run_exe, program, clean):
+    """REPEATS whole runs of `program` under whole_run.exe: a list of {step: ms} per run."""
+    runs = []
+    # One untimed run first: it brings the program's file into the page cache, as a user's
+    # download is after the browser wrote it.
+    for attempt in range(REPEATS + 1):
+        if clean:
+            prefix.clean_state()
+        text = prefix.output(WINE64, whole_run_exe, windows_path(program))
+        if attempt == 0:
+            continue
+        run = {}
+        for line in text.splitlines():
+            kind, _, rest = line.rstrip("\r").partition(" ")
+            if kind == "line":
+                ms, _, trace = rest.partition(" ")
+                for beginning, label in TRACE_STEPS:
+                    if trace.startswith(beginning) and label not in run:
+                        run[label] = float(ms)
+                        if label == "Target file MD5 is ...":
+                            run["md5"] = trace[len(beginning):]
+            elif kind == "installer":
+                run["Installer started"] = float(rest)
+            elif kind == "exit":
+                ms, _, code = rest.partition(" ")
+                run["Launcher exited"] = float(ms)
+                run["exit code"] = int(code)
+        runs.append(run)
+    return runs
+
+
+def step_stats(runs, step):
+    values = [run[step] for run in runs if step in run]
+    return stats(values) if len(values) == len(runs) else None
+
+
+def native_runs(cabinet, folder):
+    """The native counterpart of a launcher run: cp of the cabinet, cabextract, md5sum of the
+    program it starts. (best, median) seconds per stage and for the three together."""
+    times = {"cp": [], "cabextract": [], "md5sum": [], "total": []}
+    for _ in range(REPEATS):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        container = os.path.join(folder, "qarv2009Setup.dat")
+        marks = [time.perf_counter()]
+        subprocess.run(["cp", cabinet, container], check=True)
+        marks.append(time.perf_counter())
+        subprocess.run(["cabextract", "-q", "-d", folder, container], check=True, stdout=subprocess.DEVNULL)
+        marks.append(time.perf_counter())
+        subprocess.run(["md5sum", os.path.join(folder, "Qarv2009Install.exe")], check=True, stdout=subprocess.DEVNULL)
+        marks.append(time.perf_counter())
+        for name, a, b in (("cp", 0, 1), ("cabextract", 1, 2), ("md5sum", 2, 3), ("total", 0, 3)):
+            times[name].append(marks[b] - marks[a])
+    shutil.rmtree(folder, ignore_errors=True)
+    return {name: stats(values) for name, values in times.items()}
+
+
+def figures_of(text):
+    return {m.group(1): [float(v) for v in m.group(2).split()]
+            for m in re.finditer(r"^figure (\w+) ([\d.e+\- ]+)$", text.replace("\r", ""), re.M)}
+
+
 def main():
-    build_root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
-    bench_exe = os.path.join(build_root, "x86_64", "bin", "payload_bench.exe")
-    if not os.path.exists(bench_exe):
-        sys.exit("run_bench: %s is missing; build the x86_64 tree first" % bench_exe)
-    prefix = os.path.join(build_root, "x86_64", "bench-wineprefix")
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if not os.path.isdir(prefix):
-        subprocess.run(["/usr/lib/wine/wine64", "wineboot", "-i"], env=env, check=True, **quiet)
-    # A persistent server and the prefix's services started first, so that none of them inherits
-    # the output pipe of the bench run.
-    subprocess.Popen(["/usr/lib/wine/wineserver", "-p", "600"], env=env, **quiet)
-    subprocess.run(["/usr/lib/wine/wine64", "cmd", "/c", "exit"], env=env, **quiet)
+    arguments = [a for a in sys.argv[1:] if not a.startswith("--")]
+    build_root = os.path.abspath(arguments[0] if arguments else os.path.join(ROOT, "build"))
+    os.makedirs(build_root, exist_ok=True)
+    runs_32bit = install_what_is_needed()
+    arches = ARCHES if runs_32bit else ("x86_64",)
+    if not runs_32bit:
+        print("run_bench: this machine cannot run 32-bit code (%s does not start), so the i686 launcher "
+              "is not measured; only the x86_64 one is" % WINE32)
+    for arch in arches:
+        cmake_tree(arch, os.path.join(build_root, arch), TARGETS[arch])
+    bin64 = os.path.join(build_root, "x86_64", "bin")
 
-    work = tempfile.mkdtemp(prefix="qarv_bench_")
+    work = tempfile.mkdtemp(prefix="bench-work-", dir=build_root)
+    prefix = None
     try:
-        cabinet = make_cabinet(work)
-        out = os.path.join(work, "cabextract")
+        # One cabinet per launcher, its own architecture's installer last, and the launcher built
+        # around it the way a release engineer builds one (QARV_PAYLOAD_SOURCE).
+        cabinets, launchers = {}, {}
+        for arch in arches:
+            folder = os.path.join(work, "cabinet-" + arch)
+            os.makedirs(folder)
+            made = make_cabinet(folder, os.path.join(build_root, arch, "bin", "bench_installer.exe"))
+            cabinets[arch] = os.path.join(build_root, "bench-payload-%s.cab" % arch)
+            if not os.path.exists(cabinets[arch]) or open(made, "rb").read() != open(cabinets[arch], "rb").read():
+                shutil.copyfile(made, cabinets[arch])
+            tree = os.path.join(build_root, "bench-" + arch)
+            cmake_tree(arch, tree, ["launcher"], ["-DQARV_PAYLOAD_SOURCE=" + cabinets[arch]])
+            launchers[arch] = os.path.join(tree, "bin", "QarvPro 2009 Setup.exe")
+        cabinet = cabinets["x86_64"]
+        program_md5 = {arch: hashlib.md5(open(os.path.join(build_root, arch, "bin", "bench_installer.exe"), "rb")
+                                         .read()).hexdigest().upper() for arch in arches}
 
-        def fresh_out():
-            shutil.rmtree(out, ignore_errors=True)
-            os.makedirs(out)
+        prefix = BenchPrefix(os.path.join(build_root, "bench-wineprefix"))
+        whole_run_exe = os.path.join(bin64, "whole_run.exe")
+        bare, whole, floors = {}, {}, {}
+        for arch in arches:
+            bare[arch] = whole_runs(prefix, whole_run_exe, os.path.join(build_root, arch, "bin", "empty_program.exe"),
+                                    clean=False)
+            whole[arch] = whole_runs(prefix, whole_run_exe, launchers[arch], clean=True)
+            for run in whole[arch]:
+                if run.get("exit code") != 0 or run.get("md5") != program_md5[arch]:
+                    sys.exit("run_bench: a %s launcher run did not end well: %r" % (arch, run))
+            floors[arch] = figures_of(prefix.output(WINE64, os.path.join(build_root, arch, "bin", "drop_floor.exe"),
+                                                    windows_path(cabinet), windows_path(os.path.join(work, "floor"))))
+        prefix.clean_state()
+        native = native_runs(cabinet, os.path.join(work, "native"))
 
+        # The stages alone (no dialog), as before.
         host = {
-            "cabextract": best_of(["cabextract", "-q", "-d", out, cabinet], fresh_out),
-            "md5sum": best_of(["md5sum", cabinet]),
+            "cabextract": timed_runs(["cabextract", "-q", "-d", os.path.join(work, "cabextract"), cabinet],
+                                     lambda: shutil.rmtree(os.path.join(work, "cabextract"), ignore_errors=True)),
+            "md5sum": timed_runs(["md5sum", cabinet]),
         }
         md5 = subprocess.run(["md5sum", cabinet], check=True, capture_output=True, text=True).stdout.split()[0]
-
-        scratch = "Z:" + os.path.join(work, "scratch").replace("/", "\\")
-        wine_cabinet = "Z:" + cabinet.replace("/", "\\")
-        run = subprocess.run(["/usr/lib/wine/wine64", bench_exe, wine_cabinet, scratch], env=env, check=True,
-                             stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        stage_text = prefix.output(WINE64, os.path.join(bin64, "payload_bench.exe"), windows_path(cabinet),
+                                   windows_path(os.path.join(work, "scratch")))
     finally:
-        stop_prefix(env, prefix)
+        if prefix:
+            prefix.close()
         shutil.rmtree(work, ignore_errors=True)
 
-    figures = {m.group(1): float(m.group(2)) for m in re.finditer(r"^figure (\w+) ([\d.e+-]+)", run.stdout, re.M)}
-    digest = re.search(r"^digest (\w+)", run.stdout, re.M).group(1)
+    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
+               platform.processor())
+    print("Machine: %s, %d cores, %s, %s" % (cpu, os.cpu_count(), platform.platform(),
+                                             subprocess.run([WINE64, "--version"], capture_output=True,
+                                                            text=True).stdout.strip()))
+    print("Payload: %d bytes (gcab MSZIP cabinet, 7 files, the bench installer last); %d runs each\n"
+          % (TARGET_SIZE, REPEATS))
+
+    print("Whole runs under the trace capture, on a Wine virtual desktop, trace on; ms since process start")
+    header = "| Step |" + "".join(" %s best | %s median |" % (a, a) for a in arches)
+    print(header)
+    print("|---|" + "---:|---:|" * len(arches))
+    steps = [label for _, label in TRACE_STEPS] + ["Installer started", "Launcher exited"]
+    for step in steps:
+        cells = ""
+        for arch in arches:
+            s = step_stats(whole[arch], step)
+            cells += " %.1f | %.1f |" % s if s else " - | - |"
+        print("| %s |%s" % (step, cells))
+    cells = ""
+    for arch in arches:
+        cells += " %.1f | %.1f |" % step_stats(bare[arch], "Launcher exited")
+    print("| Empty program, start to exit (Wine's bare process start) |%s" % cells)
+
+    print("\nNative on the same cabinet: cp %.1f ms, cabextract %.1f ms, md5sum of the program %.1f ms; "
+          "together %.1f ms best, %.1f ms median" % (native["cp"][0] * 1e3, native["cabextract"][0] * 1e3,
+                                                     native["md5sum"][0] * 1e3, native["total"][0] * 1e3,
+                                                     native["total"][1] * 1e3))
+    print("Drop floor alone (fresh heap block, one copy, 4,096-byte writes, one PBM_SETPOS per chunk to another "
+          "thread's bar), best / median:")
+    for arch in arches:
+        f = floors[arch]
+        print("  %-6s floor %.1f / %.1f ms = copy %.1f + writes %.1f + messages %.1f (best, each alone); "
+              "the launcher's DropPayloadBytes on the same bar %.1f / %.1f ms"
+              % (arch, f["floor"][0] * 1e3, f["floor"][1] * 1e3, f["floor_copy"][0] * 1e3, f["floor_writes"][0] * 1e3,
+                 f["floor_messages"][0] * 1e3, f["launcher_drop"][0] * 1e3, f["launcher_drop"][1] * 1e3))
+
+    print("\nRatios (best figures; medians in brackets)")
+    print("| Launcher | What | Launcher | Against | Ratio |")
+    print("|---|---|---:|---|---:|")
+
+    def stage(runs, start, end):
+        values = [run[end] - run[start] for run in runs]
+        return stats(values)
+
+    for arch in arches:
+        exit_best, exit_median = step_stats(whole[arch], "Launcher exited")
+        bare_best, bare_median = step_stats(bare[arch], "Launcher exited")
+        rows = [
+            ("Whole run less bare start", (exit_best - bare_best, exit_median - bare_median),
+             "cp + cabextract + md5sum", (native["total"][0] * 1e3, native["total"][1] * 1e3)),
+            ("Drop (Dropping to Extracting)", stage(whole[arch], TRACE_STEPS[0][1], TRACE_STEPS[1][1]),
+             "its design floor", (floors[arch]["floor"][0] * 1e3, floors[arch]["floor"][1] * 1e3)),
+            ("Extraction (Extracting to extracted)", stage(whole[arch], TRACE_STEPS[1][1], TRACE_STEPS[2][1]),
+             "cabextract", (native["cabextract"][0] * 1e3, native["cabextract"][1] * 1e3)),
+            ("Digest of the program (extracted to MD5)", stage(whole[arch], TRACE_STEPS[2][1], TRACE_STEPS[3][1]),
+             "md5sum", (native["md5sum"][0] * 1e3, native["md5sum"][1] * 1e3)),
+        ]
+        for what, ours, other, theirs in rows:
+            print("| %s | %s | %.1f ms (%.1f) | %s %.1f ms (%.1f) | %.2f× (%.2f×) |"
+                  % (arch, what, ours[0], ours[1], other, theirs[0], theirs[1], ours[0] / theirs[0],
+                     ours[1] / theirs[1]))
+
+    figures = {name: values[0] for name, values in figures_of(stage_text).items()}
+    digest = re.search(r"^digest (\w+)", stage_text, re.M).group(1)
     if digest != md5.upper():
         sys.exit("run_bench: the launcher's digest %s differs from md5sum's %s" % (digest, md5))
     size = figures["bytes"]
     gbs = lambda seconds: size / seconds / 1e9
-    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
-               platform.processor())
-    print("Machine: %s, %d cores, %s, Wine %s" % (cpu, os.cpu_count(), platform.platform(),
-                                                   subprocess.run(["/usr/lib/wine/wine64", "--version"],
-                                                                  capture_output=True, text=True).stdout.strip()))
-    print("Payload: %d bytes (gcab MSZIP cabinet, 6 files), best of %d runs\n" % (size, REPEATS))
+    print("\nThe stages alone (x86_64 payload_bench, no dialog), best of %d" % REPEATS)
     rows = [
         ("Descrambling", figures["descramble"], "memcpy of the same bytes", figures["memcpy"]),
         ("Drop (DropPayloadBytes)", figures["drop"], "CopyFileW, same size", figures["copyfile"]),
@@ -151,19 +481,21 @@ def main():
          figures["chunked_write"]),
         ("Drop's guarded copy (CopyGuarded, fresh heap block)", figures["guarded_copy"], "memcpy of the same bytes",
          figures["memcpy"]),
-        ("Extraction (ExtractCabinet)", figures["extract"], "cabextract (native)", host["cabextract"]),
-        ("Digest (ComputeFileMd5)", figures["md5"], "md5sum (native)", host["md5sum"]),
+        ("Extraction (ExtractCabinet)", figures["extract"], "cabextract (native)", host["cabextract"][0]),
+        ("Digest of the cabinet (ComputeFileMd5)", figures["md5"], "md5sum (native)", host["md5sum"][0]),
     ]
     print("| Launcher stage | Time | Throughput | Compared with | Time | Throughput | Ratio |")
     print("|---|---:|---:|---|---:|---:|---:|")
     for name, ours, other, theirs in rows:
         print("| %s | %.1f ms | %.2f GB/s | %s | %.1f ms | %.2f GB/s | %.2f× |" %
               (name, ours * 1e3, gbs(ours), other, theirs * 1e3, gbs(theirs), ours / theirs))
+    sys.stdout.flush()
 
     # The dialog thread's answer time through whole launcher runs, on a display of its own.
-    print()
-    subprocess.run(["bash", os.path.join(ROOT, "bench", "run_gui_probe.sh"), build_root], check=True,
-                   stdin=subprocess.DEVNULL)
+    if "--no-gui-probe" not in sys.argv:
+        print()
+        subprocess.run(["bash", os.path.join(ROOT, "bench", "run_gui_probe.sh"), build_root], check=True,
+                       stdin=subprocess.DEVNULL)
 
 
 if __name__ == "__main__":
