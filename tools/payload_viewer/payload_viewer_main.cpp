@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "authenticode.h"
 #include "cabinet_reader.h"
 #include "payload/scramble_transform.h"
 #include "pe_resources.h"
+#include "signature_report.h"
 
 namespace inspector {
 namespace {
@@ -36,6 +38,8 @@ constexpr int kExitNotCabinet = 5;
 constexpr int kExitTruncated = 6;
 constexpr int kExitDamaged = 7;
 constexpr int kExitUnsupported = 8;
+constexpr int kExitSignatureMismatch = 9;
+constexpr int kExitSignatureUnreadable = 10;
 
 const char kUsage[] =
     "usage: qarv-inspector [--offsets] LAUNCHER.exe\n"
@@ -47,7 +51,9 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 the payload is a valid cabinet; 1 the file cannot be read; 2 usage; 3 not a PE\n"
     "file; 4 no payload resource; 5 the payload is not a cabinet; 6 truncated; 7 damaged cabinet;\n"
-    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX).\n";
+    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX); 9 the file changed after\n"
+    "it was signed (its Authenticode digest does not match); 10 a certificate table that cannot be read.\n"
+    "A signature finding (9, 10) takes precedence over the payload's.\n";
 
 struct Failure {
     int exitCode = kExitValid;
@@ -169,10 +175,11 @@ void PrintWarnings(const Cabinet& cabinet, std::size_t payloadSize) {
 int Inspect(const std::string& path, bool offsetsOnly) {
     std::vector<std::uint8_t> file;
     Failure failure;
+    int signatureExit = kExitValid;  // a file changed after signing explains any damage found after it
     auto fail = [&](int exitCode, const std::string& message) {
         std::fflush(stdout);
         std::fprintf(stderr, "qarv-inspector: %s: %s\n", path.c_str(), message.c_str());
-        return exitCode;
+        return signatureExit != kExitValid ? signatureExit : exitCode;
     };
     if (!ReadWholeFile(path, file, failure)) return fail(failure.exitCode, failure.message);
 
@@ -193,6 +200,10 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     std::printf("%s\n", path.c_str());
     std::printf("  image     %s, %s, %s\n", lookup.image.pe32Plus ? "PE32+" : "PE32",
                 MachineName(lookup.image.machine).c_str(), Plural(lookup.image.sectionCount, "section").c_str());
+    const SignatureCheck signature = CheckAuthenticode(ByteView(file.data(), file.size()));
+    PrintSignature(signature);
+    if (signature.status == SignatureStatus::kMismatch) signatureExit = kExitSignatureMismatch;
+    if (signature.status == SignatureStatus::kUnreadable) signatureExit = kExitSignatureUnreadable;
     std::printf("  payload   RT_RCDATA %u, language %u: %u bytes at file offset 0x%llX (RVA 0x%X)\n",
                 kPayloadResourceId, resource.language, resource.size,
                 static_cast<unsigned long long>(resource.fileOffset), resource.rva);
@@ -238,6 +249,7 @@ int Inspect(const std::string& path, bool offsetsOnly) {
         std::printf("  program MD5  %s  %s\n", report.digest.c_str(), Printable(cabinet.files.back().name).c_str());
     }
     PrintWarnings(cabinet, cabinetBytes.size());
+    if (signatureExit != kExitValid) return fail(signatureExit, signature.problem);
     return kExitValid;
 }
 
