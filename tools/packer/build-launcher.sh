@@ -20,13 +20,13 @@ while [ $# -gt 0 ]; do
             if [ "$1" = --sign ]; then certificate="$2"; else sign_options+=("$1" "$2"); fi
             shift 2 ;;
         --*) [ "$1" = --help ] || echo "unknown option $1" >&2
-             sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+             sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
         *) arguments+=("$1"); shift ;;
     esac
 done
 set -- "${arguments[@]}"
 if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ ${#sign_options[@]} -gt 0 ] && [ -z "$certificate" ]; }; then
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 fi
 source_path=$(realpath -e -- "$1") || { echo "no such installer: $1" >&2; exit 1; }
