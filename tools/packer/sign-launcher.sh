@@ -22,7 +22,7 @@ QARV_ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 readonly kProduct="QarvPro 2009 Setup"
 readonly kProductUrl="https://www.qarv.com.vn/qarvpro2009"
 
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit "${1:-2}"; }
 die() { echo "sign-launcher: $*" >&2; exit 1; }
 
 password_file="" timestamp="" ca_file="" check_only=0
@@ -37,7 +37,7 @@ while [ $# -gt 0 ]; do
             echo "sign-launcher: a password is never given on the command line (it would show in the process list):" \
                  "set QARV_SIGN_PASSWORD or use --password-file FILE" >&2
             exit 2 ;;
-        -h|--help) usage ;;
+        -h|--help) usage 0 ;;
         -*) echo "sign-launcher: unknown option $1" >&2; usage ;;
         *) positional+=("$1"); shift ;;
     esac

@@ -176,10 +176,13 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     std::vector<std::uint8_t> file;
     Failure failure;
     int signatureExit = kExitValid;  // a file changed after signing explains any damage found after it
+    std::string signatureProblem;
     auto fail = [&](int exitCode, const std::string& message) {
         std::fflush(stdout);
         std::fprintf(stderr, "qarv-inspector: %s: %s\n", path.c_str(), message.c_str());
-        return signatureExit != kExitValid ? signatureExit : exitCode;
+        if (signatureExit == kExitValid) return exitCode;
+        if (message != signatureProblem) std::fprintf(stderr, "qarv-inspector: %s: %s\n", path.c_str(), signatureProblem.c_str());
+        return signatureExit;
     };
     if (!ReadWholeFile(path, file, failure)) return fail(failure.exitCode, failure.message);
 
@@ -204,6 +207,7 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     PrintSignature(signature);
     if (signature.status == SignatureStatus::kMismatch) signatureExit = kExitSignatureMismatch;
     if (signature.status == SignatureStatus::kUnreadable) signatureExit = kExitSignatureUnreadable;
+    signatureProblem = signature.problem;
     std::printf("  payload   RT_RCDATA %u, language %u: %u bytes at file offset 0x%llX (RVA 0x%X)\n",
                 kPayloadResourceId, resource.language, resource.size,
                 static_cast<unsigned long long>(resource.fileOffset), resource.rva);
