@@ -176,6 +176,8 @@ refused 'cannot read the password file' "$sign" --password-file missing.txt sign
 [ $got = 2 ] || fail "--password: exit $got, expected 2"
 grep -q 'never given on the command line' refused.err || fail "--password: $(cat refused.err)"
 refused 'no such launcher' env QARV_SIGN_PASSWORD="$password" "$sign" signing.pfx missing.exe out.exe
+# A timestamp server that does not answer (nothing listens on this machine's discard port).
+refused 'could not sign' env QARV_SIGN_PASSWORD="$password" "$sign" --timestamp http://127.0.0.1:9/ signing.pfx in.exe out.exe
 # Signing in place that fails leaves no unsigned launcher where the signed one was expected.
 cp unsigned.exe in-place.exe
 QARV_SIGN_PASSWORD=wrong "$sign" signing.pfx in-place.exe >/dev/null 2>&1 && fail "in place with a wrong password: exit 0"

@@ -94,8 +94,9 @@ TEST_F(SignedLauncherRun, I686LauncherInstallsTheProductUnderWow64) {
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
     if (!Exists(std::wstring(windows) + L"\\syswow64\\kernel32.dll")) {
-        GTEST_SKIP() << "32-bit Wine is missing (no syswow64 in this prefix; Debian's wine32:i386 provides it): "
-                        "the signed i686 launcher was NOT run";
+        GTEST_SKIP() << "32-bit Windows programs cannot run here: this prefix has no 32-bit system DLLs (syswow64); "
+                        "Debian's wine32:i386 provides them, on a kernel that runs 32-bit code. The signed i686 "
+                        "launcher was NOT run";
     }
     Registry32::AllowTrace();
     std::vector<std::wstring> lines;
