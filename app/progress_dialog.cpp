@@ -29,6 +29,17 @@ BOOL CQarv2009VURoruzDlg::PreTranslateMessage(MSG* message) {
 }
 
 BOOL CQarv2009VURoruzDlg::OnInitDialog() {
+    // Until the worker runs, nothing but this can end the dialog, and the user cannot close it: a
+    // failure here ends it as a failed stage does.
+    try {
+        return InitialiseAndStartWorker();
+    } catch (...) {
+        FailSetup(this, IDS_SETUP_ERROR);
+        return TRUE;
+    }
+}
+
+BOOL CQarv2009VURoruzDlg::InitialiseAndStartWorker() {
     CDialog::OnInitDialog();
     SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
@@ -50,7 +61,7 @@ BOOL CQarv2009VURoruzDlg::OnInitDialog() {
     SetDlgItemText(IDC_CANCEL_BUTTON, qarv::LoadStringById(IDS_CANCEL_BUTTON));
 
     SetTimer(GetSafeHwnd(), kLabelTimerId, 1000, nullptr);
-    qarv::StartWorkerThread(SetupWorkerProc, this);
+    if (!qarv::StartWorkerThread(SetupWorkerProc, this)) FailSetup(this, IDS_SETUP_ERROR);
     return TRUE;
 }
 

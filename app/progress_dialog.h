@@ -31,6 +31,7 @@ protected:
     void OnCommand(WORD controlId, WORD notifyCode) override;
 
 private:
+    BOOL InitialiseAndStartWorker();
     void OnLabelTimer();
     void OnProgressTimer();
     void PaintIconic();

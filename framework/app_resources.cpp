@@ -3,9 +3,16 @@
 
 #include <process.h>
 
+#include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace qarv {
+
+namespace {
+constexpr int kBoxTextCapacity = 1024;
+constexpr DWORD kLongestPath = 32768;
+}  // namespace
 
 HMODULE ResourceModule() { return GetModuleHandleW(nullptr); }
 
@@ -44,8 +51,38 @@ int AppMessageBox(HWND owner, UINT stringId, UINT iconStyle) {
     return MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | iconStyle);
 }
 
+int AppMessageBoxNoAlloc(HWND owner, UINT stringId, UINT iconStyle) noexcept {
+    wchar_t text[kBoxTextCapacity];
+    if (LoadStringW(ResourceModule(), stringId, text, kBoxTextCapacity) <= 0) text[0] = L'\0';
+    // The longest path the system can name, so the caption is ApplicationName's whenever that has one.
+    wchar_t caption[kLongestPath];
+    const DWORD length = GetModuleFileNameW(nullptr, caption, kLongestPath);
+    if (length == 0 || length >= kLongestPath) {
+        caption[0] = L'\0';
+    } else {
+        wchar_t* name = caption;
+        for (wchar_t* c = caption; *c != L'\0'; ++c) {
+            if (*c == L'\\' || *c == L'/') name = c + 1;
+        }
+        wchar_t* dot = nullptr;
+        for (wchar_t* c = name; *c != L'\0'; ++c) {
+            if (*c == L'.') dot = c;
+        }
+        if (dot != nullptr) *dot = L'\0';
+        if (name != caption) std::memmove(caption, name, (std::wcslen(name) + 1) * sizeof(wchar_t));
+    }
+    return MessageBoxW(owner, text, caption, MB_OK | iconStyle);
+}
+
+WorkerThreadApi& WorkerThreadPlatform() {
+    static WorkerThreadApi api = {_beginthreadex};
+    return api;
+}
+
+void ResetWorkerThreadApi() { WorkerThreadPlatform() = WorkerThreadApi{_beginthreadex}; }
+
 bool StartWorkerThread(unsigned(__stdcall* routine)(void*), void* argument) {
-    const uintptr_t thread = _beginthreadex(nullptr, 0, routine, argument, 0, nullptr);
+    const uintptr_t thread = WorkerThreadPlatform().beginThread(nullptr, 0, routine, argument, 0, nullptr);
     if (thread == 0) return false;
     CloseHandle(reinterpret_cast<HANDLE>(thread));
     return true;

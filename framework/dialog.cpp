@@ -88,10 +88,13 @@ void CDialog::RunModalLoop() {
 }
 
 void CDialog::EndModal(INT_PTR result) {
+    // Read before the end is published: from then on the GUI thread may leave its loop, destroy
+    // the window and this object, while a worker thread is still in here.
+    const HWND window = m_hWnd;
     m_modalResult = result;
     m_modalEnded = true;
     // Wake the GUI thread's GetMessage, wherever EndModal was called from.
-    if (m_hWnd != nullptr) PostMessageW(m_hWnd, WM_NULL, 0, 0);
+    if (window != nullptr) PostMessageW(window, WM_NULL, 0, 0);
 }
 
 void CDialog::OnOK() { EndModal(IDOK); }

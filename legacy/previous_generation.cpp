@@ -33,10 +33,13 @@ constexpr const char* kFolderFiles[] = {
     "\\Qarv2006.lnk", "\\UnInstall Qarv2006.lnk", "\\Qarv2006.exe",
 };
 
+// The key that holds the record of the folder ("szQarv2006Dir"). It goes last of all: while it
+// stays, the next start finds the folder again and finishes a removal that was cut short.
+constexpr const char* kRecordKey = "Software\\Qarv";
+
 // Deletion is not recursive, so each "Enum" subkey goes before its service key; a key that still
 // has subkeys of its own stays.
 constexpr const char* kRegistryKeys[] = {
-    "Software\\Qarv",
     "System\\CurrentControlSet\\Services\\VxD\\Qarv",
     "System\\CurrentControlSet\\Services\\QarvAuto\\Enum",
     "System\\CurrentControlSet\\Services\\SysCore\\Enum",
@@ -237,7 +240,7 @@ void RemovePreviousGeneration() {
     }
     runKey.reset();
 
-    // Uses the folder from memory: its registry key is gone by now.
     UnregisterShellExtension();
     RemoveUpdater();
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRecordKey);
 }

@@ -1,16 +1,16 @@
 // Ending the previous generation's running programs.
-// GetModuleFileNameExW comes from kernel32 (K32GetModuleFileNameExW) with PSAPI_VERSION 2, so the
-// launcher imports no process-status DLL of its own.
-#define PSAPI_VERSION 2
+// GetModuleFileNameExW is taken from psapi.dll, loaded by its full path in the system directory:
+// kernel32 exports it (as K32GetModuleFileNameExW) only from Windows 7 on, and an import of it
+// would keep the launcher from starting on Vista at all.
 #include "legacy/process_termination.h"
 
-#include <psapi.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <cwchar>
 #include <string>
 
+#include "common/system_library.h"
 #include "common/unique_handle.h"
 #include "diag/trace.h"
 
@@ -23,16 +23,21 @@ constexpr int kWindowTitleCapacity = 260;
 constexpr const wchar_t* kWindowClass = L"Qarv2006";
 constexpr const wchar_t* kWindowTitleMark = L"Qarv2006";
 
-ProcessTerminationApi RealApi() { return ProcessTerminationApi{CreateToolhelp32Snapshot}; }
+using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name, DWORD capacity);
+
+ProcessTerminationApi RealApi() { return ProcessTerminationApi{CreateToolhelp32Snapshot, OpenProcess}; }
 
 wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 // The long form of `process`'s main-module path, or empty when it cannot be read, does not fit,
 // or names no existing file.
-std::wstring MainModuleLongPath(HANDLE process) {
+// A null `getModuleFileNameEx` (psapi.dll could not be loaded) reads no path.
+std::wstring MainModuleLongPath(HANDLE process, GetModuleFileNameExFn getModuleFileNameEx) {
     WriteTrace(L"Calling GetModuleFileNameEx\n");
     wchar_t moduleName[kModuleNameCapacity] = {};
-    if (GetModuleFileNameExW(process, nullptr, moduleName, kModuleNameCapacity) == 0) return {};
+    if (getModuleFileNameEx == nullptr || getModuleFileNameEx(process, nullptr, moduleName, kModuleNameCapacity) == 0) {
+        return {};
+    }
     WriteTrace(L"Module file name: %s\n", moduleName);
 
     wchar_t longPath[kLongPathCapacity] = {};
@@ -86,12 +91,16 @@ int TerminateProcessesByPath(const wchar_t* targetPath) {
     entry.dwSize = sizeof(entry);
     if (!Process32FirstW(snapshot.get(), &entry)) return 1;
 
+    const qarv::UniqueModule processStatus = qarv::LoadSystemLibrary(L"psapi.dll");
+    const auto getModuleFileNameEx = processStatus ? reinterpret_cast<GetModuleFileNameExFn>(reinterpret_cast<void*>(
+                                                         GetProcAddress(processStatus.get(), "GetModuleFileNameExW")))
+                                                   : nullptr;
     int result = 0;
     // No early exit after a match: every running copy of the program is ended.
     do {
         qarv::UniqueKernelHandle process(OpenProcess(kAllProcessAccess, FALSE, entry.th32ProcessID));
         if (!process) continue;
-        const std::wstring path = MainModuleLongPath(process.get());
+        const std::wstring path = MainModuleLongPath(process.get(), getModuleFileNameEx);
         if (path.empty()) continue;
         if (PathsEqualFoldingAsciiOnly(path.c_str(), targetPath) && TerminateProcess(process.get(), 0)) result = 1;
     } while (Process32NextW(snapshot.get(), &entry));
@@ -111,7 +120,11 @@ int TerminateByWindow() {
     if (window == nullptr) return 0;
     DWORD processId = 0;
     if (GetWindowThreadProcessId(window, &processId) == 0 || processId == 0) return 0;
-    qarv::UniqueKernelHandle process(OpenProcess(kAllProcessAccess, FALSE, processId));
+    qarv::UniqueKernelHandle process(ProcessTerminationPlatform().openProcess(kAllProcessAccess, FALSE, processId));
     if (!process) return 0;
+    // The window's process may have ended, and its id gone to another process, before the open.
+    // The open handle pins the id, so a window that still belongs to it names the right process.
+    DWORD ownerNow = 0;
+    if (GetWindowThreadProcessId(window, &ownerNow) == 0 || ownerNow != processId) return 0;
     return TerminateProcess(process.get(), 0) ? 1 : 0;
 }

@@ -18,7 +18,8 @@ int TerminateProcessesByPath(const wchar_t* targetPath);
 // else null.
 HWND FindPreviousGenerationWindow();
 
-// Ends the process that owns FindPreviousGenerationWindow's window. Non-zero when it was ended.
+// Ends the process that owns FindPreviousGenerationWindow's window. Non-zero when it was ended;
+// 0, with nothing ended, when the window no longer belongs to the process that was opened.
 int TerminateByWindow();
 
 // True when both paths are equal, with A to Z equal to a to z and every other character compared
@@ -29,6 +30,9 @@ bool PathsEqualFoldingAsciiOnly(const wchar_t* left, const wchar_t* right);
 // may replace an entry and must restore the defaults with ResetProcessTerminationApi.
 struct ProcessTerminationApi {
     HANDLE(WINAPI* createToolhelp32Snapshot)(DWORD flags, DWORD processId);
+    // TerminateByWindow's open of the window's process, where a test stands in for an id reused
+    // between finding the window and opening its process.
+    HANDLE(WINAPI* openProcess)(DWORD access, BOOL inherit, DWORD processId);
 };
 ProcessTerminationApi& ProcessTerminationPlatform();
 void ResetProcessTerminationApi();

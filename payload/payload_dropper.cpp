@@ -16,8 +16,8 @@ namespace {
 constexpr DWORD kCopyCompleted = 1;
 constexpr DWORD kCopyFaulted = 0;
 
-// The thread doing the current guarded copy; 0 while there is none. Guarded copies run one at a
-// time (g_guardedCopyLock), so one id is enough.
+// The copy thread while it copies; 0 at any other time. Guarded copies run one at a time
+// (g_guardedCopyLock), so one id is enough.
 std::atomic<DWORD> g_copyThreadId{0};
 std::mutex g_guardedCopyLock;
 
@@ -29,7 +29,12 @@ struct CopyJob {
 
 DWORD WINAPI CopyThreadProc(void* argument) {
     const auto* job = static_cast<const CopyJob*>(argument);
+    // Armed for the copy alone. The thread's start-up runs each DLL's thread notification under the
+    // loader lock; a fault there is the loader's to handle, and ending the thread in the middle of
+    // it would leave the lock held for good.
+    g_copyThreadId.store(GetCurrentThreadId());
     std::memcpy(job->destination, job->source, job->size);
+    g_copyThreadId.store(0);
     return kCopyCompleted;
 }
 
@@ -58,8 +63,7 @@ int CopyGuarded(void* destination, const void* source, std::size_t size) {
     qarv::UniqueKernelHandle thread(CreateThread(nullptr, 64 * 1024, CopyThreadProc, &job,
                                                  CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &threadId));
     if (!thread) return 0;
-    // Published before the thread runs its first instruction.
-    g_copyThreadId.store(threadId);
+    // A faulted copy ends its thread before it can disarm the handler.
     qarv::ScopeExit clearThreadId([] { g_copyThreadId.store(0); });
     if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
         // It never ran and touched nothing.

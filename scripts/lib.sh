@@ -25,6 +25,26 @@ qarv_install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# The 32-bit Wine from Debian's i386 architecture, for the i686 launcher: a prefix made after it
+# is a WoW64 prefix (windows/syswow64), 64-bit Windows running 32-bit programs. Quick when it is
+# there; returns non-zero when it cannot be installed, and the caller goes on without it.
+qarv_install_wine32() {
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+    qarv_log "installing: wine32:i386"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 || return 1
+    $sudo apt-get update -qq || return 1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+}
+
+# True when the prefix (qarv_wine_prefix first) runs 32-bit Windows code: its 32-bit cmd.exe,
+# started by the 32-bit loader, exits 0. Some kernels refuse 32-bit code altogether.
+qarv_runs_32bit_code() {
+    [ -x /usr/lib/wine/wine ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || return 1
+    timeout 60 /usr/lib/wine/wine 'C:\windows\syswow64\cmd.exe' /c exit 0 </dev/null >/dev/null 2>&1
+}
+
 # Configures and builds one architecture: qarv_build i686|x86_64 [extra cmake args...]
 qarv_build() {
     local arch="$1"; shift

@@ -15,15 +15,11 @@
 #include "setup/installer_launch.h"
 #include "setup/path_conversion.h"
 
-namespace {
-
-// The error box, shown on the worker thread over the dialog; then the dialog ends with IDCANCEL.
-void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) {
-    qarv::AppMessageBox(dialog->GetSafeHwnd(), messageId, MB_ICONHAND);
+void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) noexcept {
+    // Allocation-free, because it also reports an allocation failure.
+    qarv::AppMessageBoxNoAlloc(dialog->GetSafeHwnd(), messageId, MB_ICONHAND);
     dialog->OnCancel();
 }
-
-}  // namespace
 
 DWORD SetupPauseMs(DWORD sleepTimeSetting) { return std::min(sleepTimeSetting, kMaxSetupPauseMs); }
 
@@ -41,7 +37,8 @@ unsigned __stdcall SetupWorkerProc(void* argument) {
         RunSetupSequence(dialog);
     } catch (...) {
         // An allocation failure must not take the process down with a half-run setup and a
-        // dialog nobody can close: report it like any other failed stage.
+        // dialog nobody can close: report it like any other failed stage. FailSetup allocates
+        // nothing, so a second failure cannot escape the thread from here.
         FailSetup(dialog, IDS_SETUP_ERROR);
     }
     return 0;

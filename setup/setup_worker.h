@@ -21,6 +21,10 @@ DWORD SetupPauseMs(DWORD sleepTimeSetting);
 // runs the sequence. Returns 0; with a null argument it does nothing.
 unsigned __stdcall SetupWorkerProc(void* dialog);
 
+// The end of every failed stage: the error box `messageId` over the dialog, on the calling thread,
+// then the dialog's Cancel operation. Allocates nothing and throws nothing.
+void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) noexcept;
+
 // The sequence: settings, work folder, drop, extraction, digest, launch, reboot deletions. Ends by
 // posting WM_SETUP_FINISHED, or by an error box over the dialog followed by its Cancel operation.
 // Does not touch the dialog afterwards.

@@ -86,4 +86,46 @@ TEST_F(LauncherWithPreviousGeneration, RemovesItThenInstallsWithoutTerminationTr
     EXPECT_TRUE(t::WaitUntil([&] { return t::FileExists(installFolder + L"\\Qarv2009.exe"); }, 30000));
 }
 
+// A logoff or a kill can cut the removal short. Cut here after the shell extension's turn, while
+// the updater is being stopped: the record of the folder must still be there, so that the next
+// start finds the generation again and removes the updater too.
+TEST_F(LauncherWithPreviousGeneration, RemovalCutShortIsFinishedByTheNextStart) {
+    t::PreviousGenerationOptions options;
+    options.folder = L"C:\\Program Files\\Velmora\\Qarv2006";
+    options.standInFolder = t::ProgramFolder();
+    const std::wstring error = t::InstallPreviousGeneration(options, m_generation);
+    ASSERT_TRUE(error.empty()) << testing::PrintToString(error);
+
+    {
+        t::LauncherRun cut;
+        ASSERT_NE(cut.ProcessId(), 0u);
+        // The updater's window is told to close first thing in the updater's removal; its file
+        // and Run value go four seconds later.
+        ASSERT_EQ(WaitForSingleObject(m_generation.updater.get(), 60000), WAIT_OBJECT_0);
+        cut.Terminate();
+        ASSERT_TRUE(cut.WaitForExit(10000));
+    }
+    ASSERT_TRUE(t::FileExists(m_generation.updaterPath)) << "the kill came too late to cut the removal";
+    EXPECT_TRUE(t::MachineValueExists(L"Software\\Qarv", L"szQarv2006Dir")) << "the record went before the updater";
+    EXPECT_TRUE(t::MachineValueExists(t::kRunKey, L"QLuPro"));
+
+    t::LauncherRun next;
+    ASSERT_NE(next.ProcessId(), 0u);
+    if (!next.WaitForExit(120000)) {
+        const t::MessageBoxSeen box = t::WaitForMessageBox(next.ProcessId(), 0);
+        if (box.window != nullptr) t::DismissMessageBox(box.window);
+        FAIL() << "the launcher did not end by itself; box: " << testing::PrintToString(box.text);
+    }
+    EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
+    EXPECT_FALSE(t::MachineValueExists(t::kRunKey, L"QLuPro"));
+    EXPECT_FALSE(t::MachineValueExists(L"Software\\Qarv", L"szQarv2006Dir"));
+    for (const std::wstring& file : t::FilesToRemove(m_generation)) {
+        EXPECT_FALSE(t::FileExists(file)) << testing::PrintToString(file);
+    }
+    // The setup went on to install the demo product; let it finish before the clean-up.
+    std::wstring installFolder;
+    ASSERT_TRUE(t::WaitUntil([&] { return t::ReadHklmString(L"SOFTWARE\\Qarv", L"szQarvDir", installFolder); }, 30000));
+    EXPECT_TRUE(t::WaitUntil([&] { return t::FileExists(installFolder + L"\\Qarv2009.exe"); }, 30000));
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include "legacy/process_termination.h"
 #include "tests/support/previous_generation_layout.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/window_probe.h"
 
 namespace {
 
@@ -263,6 +264,47 @@ TEST_F(ProcessTerminationTest, WindowNeedsItsClassAndTheExactTitleMark) {
     EXPECT_NE(FindPreviousGenerationWindow(), nullptr);
     EXPECT_NE(TerminateByWindow(), 0);
     EXPECT_TRUE(Ended(process));
+}
+
+// Between finding the window and opening its process, the window's process ends and its id goes
+// to another program. Windows hands out ids again at will; the open below stands in for that
+// reuse: it ends the window's process for real, then opens the bystander in its place.
+HANDLE g_reusedIdProcess = nullptr;
+int g_opens = 0;
+HANDLE WINAPI OpenAfterTheIdWentToAnother(DWORD access, BOOL inherit, DWORD processId) {
+    ++g_opens;
+    UniqueKernelHandle windowOwner(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+    if (!windowOwner) return nullptr;
+    TerminateProcess(windowOwner.get(), 7);
+    WaitForSingleObject(windowOwner.get(), 5000);
+    qarv::test::WaitUntil([] { return FindPreviousGenerationWindow() == nullptr; }, 5000);
+    return OpenProcess(access, inherit, GetProcessId(g_reusedIdProcess));
+}
+
+TEST_F(ProcessTerminationTest, WindowWhoseProcessEndedBeforeTheOpenEndsNoOtherProcess) {
+    m_processes.push_back(StartProgram(qarv::test::ProgramFolder() + L"\\QluPro.exe"));
+    UniqueKernelHandle& bystander = m_processes.back();
+    ASSERT_TRUE(bystander);
+    ASSERT_NE(qarv::test::WaitForWindow(L"QLiveUpdateClass", nullptr, 10000), nullptr);
+    UniqueKernelHandle& windowOwner = Start(PlaceProgram(L"C:\\Qarv termination test"), L"The Qarv2006 window");
+    ASSERT_NE(qarv::test::WaitForWindow(L"Qarv2006", L"The Qarv2006 window", 10000), nullptr);
+
+    g_reusedIdProcess = bystander.get();
+    g_opens = 0;
+    ProcessTerminationPlatform().openProcess = OpenAfterTheIdWentToAnother;
+    EXPECT_EQ(TerminateByWindow(), 0);
+    EXPECT_EQ(g_opens, 1);
+    EXPECT_TRUE(Ended(windowOwner));
+    EXPECT_TRUE(Running(bystander)) << "a process that never owned the window was ended";
+    g_reusedIdProcess = nullptr;
+
+    // With the real open, the same window rules end the window's process as before.
+    ResetProcessTerminationApi();
+    UniqueKernelHandle& secondOwner = Start(PlaceProgram(L"C:\\Qarv termination test"), L"The Qarv2006 window");
+    ASSERT_NE(qarv::test::WaitForWindow(L"Qarv2006", L"The Qarv2006 window", 10000), nullptr);
+    EXPECT_NE(TerminateByWindow(), 0);
+    EXPECT_TRUE(Ended(secondOwner));
+    EXPECT_TRUE(Running(bystander));
 }
 
 bool DebugPrivilegeEnabled(HANDLE token, const LUID& debug) {
