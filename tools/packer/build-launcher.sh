@@ -3,14 +3,30 @@
 #
 #   tools/packer/build-launcher.sh INSTALLER.cab
 #   tools/packer/build-launcher.sh INSTALLER-FOLDER PROGRAM-TO-START.exe
+#   ... --sign CERT.pfx [--password-file FILE] [--timestamp URL]   and sign it (Authenticode)
 #
 # Prints the packer's report (files, sizes, chunks, the program's MD5) and where the launcher is.
-# The build folder is build/release, or QARV_RELEASE_DIR.
+# The build folder is build/release, or QARV_RELEASE_DIR. To sign, the certificate's password is
+# QARV_SIGN_PASSWORD or the first line of the --password-file; see tools/packer/sign-launcher.sh.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
 
-if [ $# -lt 1 ] || [ $# -gt 2 ]; then
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' >&2
+sign_options=() certificate=""
+arguments=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --sign|--password-file|--timestamp)
+            [ $# -ge 2 ] || { echo "$1 needs a value" >&2; exit 2; }
+            if [ "$1" = --sign ]; then certificate="$2"; else sign_options+=("$1" "$2"); fi
+            shift 2 ;;
+        --*) [ "$1" = --help ] || echo "unknown option $1" >&2
+             sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+        *) arguments+=("$1"); shift ;;
+    esac
+done
+set -- "${arguments[@]}"
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ ${#sign_options[@]} -gt 0 ] && [ -z "$certificate" ]; }; then
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 fi
 source_path=$(realpath -e -- "$1") || { echo "no such installer: $1" >&2; exit 1; }
@@ -24,9 +40,16 @@ if [ -f "$source_path" ] && [ -n "$program" ]; then
     exit 2
 fi
 dir="${QARV_RELEASE_DIR:-$QARV_ROOT/build/release}"
+launcher="$dir/bin/QarvPro 2009 Setup.exe"
 mkdir -p "$dir"
+# Linked anew every time: a launcher signed by an earlier run never stands in for this one.
+rm -f "$launcher"
 
 qarv_install_packages
+# A certificate that cannot sign fails here, before the build rather than after it.
+if [ -n "$certificate" ]; then
+    "$QARV_ROOT/tools/packer/sign-launcher.sh" --check "${sign_options[@]}" "$certificate" >/dev/null || exit 1
+fi
 cmake -S "$QARV_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolchain-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQARV_BUILD_TESTS=OFF \
     -DQARV_PAYLOAD_SOURCE="$source_path" -DQARV_PAYLOAD_PROGRAM="$program" >"$dir.configure.log" 2>&1 \
@@ -36,4 +59,7 @@ rm -f "$dir/payload/qarv_payload.bin"
 cmake --build "$dir" --target qarv_payload 2>&1 | sed -n '/^qarv-packer/,$p' | grep -v '^\[\|^g\{0,1\}make\|Built target'
 cmake --build "$dir" --target launcher -j"$(nproc)" >"$dir.build.log" 2>&1 \
     || { grep -E 'error|Error' "$dir.build.log" | head -n 40 >&2; exit 1; }
-echo "launcher: $dir/bin/QarvPro 2009 Setup.exe"
+if [ -n "$certificate" ]; then
+    "$QARV_ROOT/tools/packer/sign-launcher.sh" "${sign_options[@]}" "$certificate" "$launcher" || exit 1
+fi
+echo "launcher: $launcher"

@@ -32,6 +32,8 @@ find_library(QARV_MINGW_ZLIB NAMES libz.a)
 if(QARV_MINGW_ZLIB_INCLUDE AND QARV_MINGW_ZLIB)
   add_executable(qarv_inspector ${CMAKE_SOURCE_DIR}/tools/payload_viewer/payload_viewer_main.cpp
                  ${CMAKE_SOURCE_DIR}/tools/payload_viewer/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/payload_viewer/cabinet_reader.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/payload_viewer/authenticode.cpp ${CMAKE_SOURCE_DIR}/tools/payload_viewer/sha256.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/payload_viewer/signature_report.cpp
                  ${CMAKE_SOURCE_DIR}/tools/packer/md5.cpp ${CMAKE_SOURCE_DIR}/payload/scramble_transform.cpp
                  ${CMAKE_SOURCE_DIR}/payload/file_name_rule.cpp)
   set_target_properties(qarv_inspector PROPERTIES OUTPUT_NAME qarv-inspector)

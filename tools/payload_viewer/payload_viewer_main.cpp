@@ -14,10 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "authenticode.h"
 #include "cabinet_reader.h"
 #include "payload/file_name_rule.h"
 #include "payload/scramble_transform.h"
 #include "pe_resources.h"
+#include "signature_report.h"
 
 namespace inspector {
 namespace {
@@ -37,7 +39,9 @@ constexpr int kExitNotCabinet = 5;
 constexpr int kExitTruncated = 6;
 constexpr int kExitDamaged = 7;
 constexpr int kExitUnsupported = 8;
-constexpr int kExitRefusedNames = 9;
+constexpr int kExitSignatureMismatch = 9;
+constexpr int kExitSignatureUnreadable = 10;
+constexpr int kExitRefusedNames = 11;
 
 const char kUsage[] =
     "usage: qarv-inspector [--offsets] LAUNCHER.exe\n"
@@ -49,8 +53,10 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 the payload is a valid cabinet; 1 the file cannot be read; 2 usage; 3 not a PE\n"
     "file; 4 no payload resource; 5 the payload is not a cabinet; 6 truncated; 7 damaged cabinet;\n"
-    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX); 9 the launcher refuses\n"
-    "the payload's file names (a device or container name, two names of one file) or it holds no file.\n";
+    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX); 9 the file changed after\n"
+    "it was signed (its Authenticode digest does not match); 10 a certificate table that cannot be read;\n"
+    "11 the launcher refuses the payload's file names (a device or container name, two names of one\n"
+    "file) or it holds no file. A signature finding (9, 10) takes precedence over the payload's.\n";
 
 struct Failure {
     int exitCode = kExitValid;
@@ -194,10 +200,14 @@ std::vector<std::string> RefusedNames(const Cabinet& cabinet) {
 int Inspect(const std::string& path, bool offsetsOnly) {
     std::vector<std::uint8_t> file;
     Failure failure;
+    int signatureExit = kExitValid;  // a file changed after signing explains any damage found after it
+    std::string signatureProblem;
     auto fail = [&](int exitCode, const std::string& message) {
         std::fflush(stdout);
         std::fprintf(stderr, "qarv-inspector: %s: %s\n", path.c_str(), message.c_str());
-        return exitCode;
+        if (signatureExit == kExitValid) return exitCode;
+        if (message != signatureProblem) std::fprintf(stderr, "qarv-inspector: %s: %s\n", path.c_str(), signatureProblem.c_str());
+        return signatureExit;
     };
     if (!ReadWholeFile(path, file, failure)) return fail(failure.exitCode, failure.message);
 
@@ -218,6 +228,11 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     std::printf("%s\n", path.c_str());
     std::printf("  image     %s, %s, %s\n", lookup.image.pe32Plus ? "PE32+" : "PE32",
                 MachineName(lookup.image.machine).c_str(), Plural(lookup.image.sectionCount, "section").c_str());
+    const SignatureCheck signature = CheckAuthenticode(ByteView(file.data(), file.size()));
+    PrintSignature(signature);
+    if (signature.status == SignatureStatus::kMismatch) signatureExit = kExitSignatureMismatch;
+    if (signature.status == SignatureStatus::kUnreadable) signatureExit = kExitSignatureUnreadable;
+    signatureProblem = signature.problem;
     std::printf("  payload   RT_RCDATA %u, language %u: %u bytes at file offset 0x%llX (RVA 0x%X)\n",
                 kPayloadResourceId, resource.language, resource.size,
                 static_cast<unsigned long long>(resource.fileOffset), resource.rva);
@@ -265,6 +280,7 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     PrintWarnings(cabinet, cabinetBytes.size());
     const std::vector<std::string> refused = RefusedNames(cabinet);
     for (const std::string& reason : refused) std::printf("  refused: %s\n", reason.c_str());
+    if (signatureExit != kExitValid) return fail(signatureExit, signature.problem);
     if (!refused.empty()) {
         std::fprintf(stderr, "qarv-inspector: %s: the launcher refuses this payload: %s\n", path.c_str(), refused.front().c_str());
         return kExitRefusedNames;

@@ -1,0 +1,39 @@
+// The launcher's Authenticode signature, read from its certificate table: who signed it, and
+// whether the digest it signed is still the file's. The signature's cryptography (the signer's RSA
+// signature, the certificate chain) is left to `osslsigncode verify` and to Windows; this tells a
+// signed file from an unsigned one and from one changed after signing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "byte_view.h"
+
+namespace inspector {
+
+enum class SignatureStatus {
+    kNone,         // no certificate table
+    kMatches,      // the signed digests are the file's
+    kMismatch,     // the file, or the signed content, changed after signing
+    kUnreadable,   // a certificate table that is damaged, or signed in a way not checked here
+};
+
+struct SignatureCheck {
+    SignatureStatus status = SignatureStatus::kNone;
+    std::string problem;  // what is wrong, for kMismatch and kUnreadable
+    std::uint64_t tableOffset = 0;
+    std::uint32_t tableSize = 0;
+    std::string digestAlgorithm;    // "SHA-256", or the algorithm's object identifier
+    std::string signer;             // the signer's subject, "CN=..., O=..., C=..."
+    std::string certificateSha256;  // the signer's certificate's fingerprint, "AB:CD:..."
+    std::string signedDigest;       // hexadecimal, as the signature carries it
+    std::string fileDigest;         // hexadecimal, as computed from the file
+    bool timestamped = false;       // a countersignature from a timestamp server is present
+};
+
+// Reads the certificate table of the PE image in `file` and recomputes the Authenticode image
+// digest: the whole file less its checksum field, its certificate-table directory entry and the
+// certificate table itself. Never reads outside `file`.
+SignatureCheck CheckAuthenticode(ByteView file);
+
+}  // namespace inspector
