@@ -1,7 +1,7 @@
 // Reading an Authenticode signature by hand: the PE headers for the certificate table, then the
 // PKCS#7 SignedData it holds, walked as DER.
 // References: https://learn.microsoft.com/windows/win32/debug/pe-format (the attribute
-// certificate table) and the Authenticode PE format specification (SpcIndirectDataContent).
+// certificate table) and the Authenticode PE format document (SpcIndirectDataContent).
 #include "authenticode.h"
 
 #include <cstdio>
