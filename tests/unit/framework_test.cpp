@@ -14,6 +14,7 @@
 #include "framework/progress_ctrl.h"
 #include "framework/win_app.h"
 #include "res/resource_ids.h"
+#include "tests/support/window_probe.h"
 
 namespace {
 
@@ -36,6 +37,11 @@ public:
     std::atomic<bool> shown{false};
     std::atomic<int> preTranslatedKeys{0};
     CProgressCtrl bar;
+
+    // Called from another thread: true once the modal loop has shown the window.
+    bool WaitUntilShown() {
+        return qarv::test::WaitUntil([this] { return GetSafeHwnd() != nullptr && shown; }, 10000);
+    }
 
 protected:
     BOOL OnInitDialog() override {
@@ -60,9 +66,14 @@ protected:
 TEST(FrameworkDialog, EndedFromAnotherThreadWithItsCode) {
     ProbeDialog dialog;
     std::thread ender([&] {
-        while (dialog.GetSafeHwnd() == nullptr || !dialog.shown) Sleep(10);
+        if (!dialog.WaitUntilShown()) {
+            ADD_FAILURE() << "the dialog was not shown within 10 s";
+            if (dialog.GetSafeHwnd() != nullptr) dialog.EndModal(-2);
+            return;
+        }
         PostMessageW(dialog.GetSafeHwnd(), WM_KEYDOWN, 'Q', 0);
-        Sleep(200);
+        // The key must have passed through the loop before the end, or the count below says nothing.
+        EXPECT_TRUE(qarv::test::WaitUntil([&] { return dialog.preTranslatedKeys > 0; }, 10000));
         dialog.EndModal(4242);
     });
     EXPECT_EQ(dialog.DoModal(), 4242);
@@ -92,7 +103,11 @@ TEST(FrameworkProgress, RangeAndPositionThroughTheBoundBar) {
     InitCommonControlsEx(&controls);
     ProbeDialog dialog;
     std::thread checker([&] {
-        while (dialog.GetSafeHwnd() == nullptr || !dialog.shown) Sleep(10);
+        if (!dialog.WaitUntilShown()) {
+            ADD_FAILURE() << "the dialog was not shown within 10 s";
+            if (dialog.GetSafeHwnd() != nullptr) dialog.EndModal(-2);
+            return;
+        }
         dialog.bar.SetRange(0, 100);
         EXPECT_EQ(dialog.bar.SetPos(37), 0);
         EXPECT_EQ(dialog.bar.GetPos(), 37);
@@ -145,7 +160,7 @@ TEST(FrameworkWorker, StartsTheRoutineWithItsArgument) {
             return 0;
         },
         &argument));
-    for (int i = 0; i < 200 && seen == 0; ++i) Sleep(10);
+    EXPECT_TRUE(qarv::test::WaitUntil([] { return seen != 0; }, 10000)) << "the routine did not run within 10 s";
     EXPECT_EQ(seen, 7);
 }
 

@@ -71,7 +71,9 @@ TEST_F(LauncherWithPreviousGeneration, RemovesItThenInstallsWithoutTerminationTr
         EXPECT_FALSE(t::FileExists(file)) << testing::PrintToString(file);
     }
     for (const std::wstring& key : t::KeysToRemove()) {
-        if (key != L"Software\\Qarv") EXPECT_FALSE(t::MachineKeyExists(key)) << testing::PrintToString(key);
+        if (key != L"Software\\Qarv") {
+            EXPECT_FALSE(t::MachineKeyExists(key)) << testing::PrintToString(key);
+        }
     }
     EXPECT_FALSE(t::HklmValueExists(L"SOFTWARE\\Qarv", L"szQarv2006Dir"));
     EXPECT_FALSE(t::HklmValueExists(t::kRunKey, L"QarvFw"));

@@ -287,10 +287,13 @@ TEST_F(PreviousGenerationRemovalTest, QuoteInTheFolderStartsNoUnregistration) {
     LayOut();
     const std::wstring smuggled = m_generation.folder + L"\\ShellMenu.dll\" \"C:\\nowhere";
     ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", smuggled.c_str()));
+    // The start itself is recorded, so no regsvr32 is started that the test would have to wait out.
+    PreviousGenerationPlatform().shellExecuteA = RecordShellExecute;
+    g_shellExecutes.clear();
 
     RemovePreviousGeneration();
 
-    Sleep(5000);  // time for a regsvr32 that should not have been started
+    EXPECT_TRUE(g_shellExecutes.empty()) << "regsvr32 was started with " << g_shellExecutes[0].parameters;
     EXPECT_TRUE(t::ShellExtensionRegistered());
     // The rest of the removal ran.
     EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
