@@ -108,7 +108,7 @@ void CQarv2009VURoruzDlg::OnLabelTimer() {
 
 void CQarv2009VURoruzDlg::OnProgressTimer() {
     const int position = m_progress.GetPos();
-    if (position < 90) m_progress.SetPos(position + 1);
+    if (position < kProgressCeiling) m_progress.SetPos(position + 1);
 }
 
 void CQarv2009VURoruzDlg::PaintIconic() {

@@ -37,7 +37,7 @@ void FailSetupInWorkFolder(SetupHost* dialog, UINT messageId, const std::wstring
 DWORD SetupPauseMs(DWORD sleepTimeSetting) { return std::min(sleepTimeSetting, kMaxSetupPauseMs); }
 
 UINT ProgressTimerInterval(int position) {
-    const int remaining = 90 - position;
+    const int remaining = kProgressCeiling - position;
     return remaining > 0 ? static_cast<UINT>(15000 / remaining) : 15000u;
 }
 

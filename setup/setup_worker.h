@@ -8,8 +8,10 @@ class SetupHost;
 // WM_USER + 10: posted to the dialog once the sequence has finished successfully.
 constexpr UINT WM_SETUP_FINISHED = WM_USER + 10;
 
-// Timer on the dialog window that creeps the bar towards 90 after the drop.
+// Timer on the dialog window that creeps the bar towards kProgressCeiling after the drop.
 constexpr UINT_PTR kProgressTimerId = 200;
+// Where the creeping bar stops; it never reaches the end on its own.
+constexpr int kProgressCeiling = 90;
 
 // Longest pause taken from dwSleepTime. 4294967295 would otherwise be an infinite wait.
 constexpr DWORD kMaxSetupPauseMs = 300000;
@@ -32,5 +34,6 @@ void FailSetup(SetupHost* dialog, UINT messageId) noexcept;
 // launch routes failed) is such a failure. Does not touch the dialog afterwards.
 void RunSetupSequence(SetupHost* dialog);
 
-// The progress timer interval for bar position p (below 90): 15000 / (90 - p) milliseconds.
+// The progress timer interval for bar position p (below kProgressCeiling): 15000 / (kProgressCeiling - p)
+// milliseconds.
 UINT ProgressTimerInterval(int position);
