@@ -62,7 +62,8 @@ BOOL CQarv2009VURoruzDlg::InitialiseAndStartWorker() {
     SetDlgItemText(IDC_CANCEL_BUTTON, qarv::LoadStringById(IDS_CANCEL_BUTTON));
 
     SetTimer(GetSafeHwnd(), kLabelTimerId, 1000, nullptr);
-    if (!qarv::StartWorkerThread(SetupWorkerProc, this)) FailSetup(this, IDS_SETUP_ERROR);
+    // The worker takes its argument as a SetupHost*: convert before the pointer loses its type.
+    if (!qarv::StartWorkerThread(SetupWorkerProc, static_cast<SetupHost*>(this))) FailSetup(this, IDS_SETUP_ERROR);
     return TRUE;
 }
 
@@ -107,7 +108,7 @@ void CQarv2009VURoruzDlg::OnLabelTimer() {
 
 void CQarv2009VURoruzDlg::OnProgressTimer() {
     const int position = m_progress.GetPos();
-    if (position < 90) m_progress.SetPos(position + 1);
+    if (position < kProgressCeiling) m_progress.SetPos(position + 1);
 }
 
 void CQarv2009VURoruzDlg::PaintIconic() {

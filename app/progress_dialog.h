@@ -9,29 +9,31 @@
 #include "framework/dialog.h"
 #include "framework/progress_ctrl.h"
 #include "setup/exit_codes.h"
-#include "setup/progress_target.h"
+#include "setup/setup_host.h"
 #include "setup/setup_stages.h"
 
 // Timer on the dialog window that animates the status label.
 constexpr UINT_PTR kLabelTimerId = 100;
 
-class CQarv2009VURoruzDlg : public CDialog, public ProgressTarget {
+class CQarv2009VURoruzDlg : public CDialog, public SetupHost {
 public:
     explicit CQarv2009VURoruzDlg(const SetupStages& stages = RealSetupStages());
 
     HWND ProgressBarWindow() const override { return m_progress.GetSafeHwnd(); }
-    const SetupStages& Stages() const { return m_stages; }
+    HWND HostWindow() const override { return GetSafeHwnd(); }
+    const SetupStages& Stages() const override { return m_stages; }
+    void CancelSetup() override { OnCancel(); }
 
     // How the run ended, as the process exit code (setup/exit_codes.h). Until a run records
     // otherwise it is kExitSetupFailed, so that every end not recorded as a success or as another
     // failure (a box over a cancelled dialog, a dialog that could not start) reports a failed
     // setup. Written by the worker thread or the GUI thread, read after the modal run.
     int Outcome() const { return m_outcome; }
-    void RecordOutcome(int exitCode) { m_outcome = exitCode; }
+    void RecordOutcome(int exitCode) override { m_outcome = exitCode; }
 
     // The installed product's interface language: 0 Vietnamese notice, 1 English, else none.
     int InterfaceLanguage() const { return m_interfaceLanguage; }
-    void SetInterfaceLanguage(int language) { m_interfaceLanguage = language; }
+    void SetInterfaceLanguage(int language) override { m_interfaceLanguage = language; }
 
 protected:
     void DoDataExchange() override;
@@ -49,7 +51,7 @@ private:
     HICON m_hIcon;
     CProgressCtrl m_progress;
     int m_interfaceLanguage = 0;
-    const SetupStages& m_stages;
+    const SetupStages m_stages;
     std::atomic<int> m_outcome{kExitSetupFailed};
 };
 

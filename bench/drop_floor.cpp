@@ -20,7 +20,7 @@
 #include "common/unique_handle.h"
 #include "payload/payload_dropper.h"
 #include "payload/scramble_transform.h"
-#include "setup/progress_target.h"
+#include "payload/progress_target.h"
 
 namespace {
 

@@ -3,17 +3,9 @@
 
 #include "framework/app_resources.h"
 
-namespace {
-CWinApp* g_application = nullptr;  // the one application object, as the entry point needs it
-}
+CWinApp::CWinApp() = default;
 
-CWinApp::CWinApp() { g_application = this; }
-
-CWinApp::~CWinApp() {
-    if (g_application == this) g_application = nullptr;
-}
-
-CWinApp* CWinApp::Current() { return g_application; }
+CWinApp::~CWinApp() = default;
 
 BOOL CWinApp::InitInstance() {
     m_appName = qarv::ApplicationName();
@@ -22,8 +14,7 @@ BOOL CWinApp::InitInstance() {
 
 int CWinApp::ExitInstance() { return 0; }
 
-int CWinApp::Run(HINSTANCE instance) {
-    m_instance = instance;
+int CWinApp::Run(HINSTANCE) {
     try {
         InitInstance();
     } catch (...) {

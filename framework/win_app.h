@@ -15,9 +15,6 @@ public:
     CWinApp& operator=(const CWinApp&) = delete;
     virtual ~CWinApp();
 
-    // The application object of this process, or null before one is constructed.
-    static CWinApp* Current();
-
     // The start-up hook. The base records the instance and the application name and returns TRUE.
     // When the hook returns FALSE the program ends without a message loop of its own.
     virtual BOOL InitInstance();
@@ -26,12 +23,12 @@ public:
     // The base returns 0.
     virtual int ExitInstance();
 
-    // Called by the entry point: runs the start-up hook and returns ExitInstance's exit code.
+    // Called by the entry point with its instance: runs the start-up hook and returns
+    // ExitInstance's exit code.
     int Run(HINSTANCE instance);
 
     // The application name: the executable's file name without its extension.
     const std::wstring& AppName() const { return m_appName; }
-    HINSTANCE Instance() const { return m_instance; }
 
     // The registry key name for per-user profile settings (recorded; this system stores none).
     void SetRegistryKey(const wchar_t* company) { m_registryKey = company ? company : L""; }
@@ -41,7 +38,6 @@ public:
     CDialog* m_pMainWnd = nullptr;
 
 private:
-    HINSTANCE m_instance = nullptr;
     std::wstring m_appName;
     std::wstring m_registryKey;
 };

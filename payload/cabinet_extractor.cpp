@@ -16,17 +16,15 @@
 #include "payload/cabinet_names.h"
 #include "payload/file_name_rule.h"
 
-wchar_t ContainerPath[260];
-wchar_t CabinetDestFolder[262];
-wchar_t LastExtractedPath[262];
+wchar_t ContainerPath[kCabinetPathCapacity];
+wchar_t CabinetDestFolder[kCabinetFolderCapacity];
+wchar_t LastExtractedPath[kCabinetFolderCapacity];
 CabinetFileProgress CurrentFileProgress;
 
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the file-name rule reads Windows' UTF-16 names");
 
-// Joined destination paths and the container path fit in 259 characters and a terminator.
-constexpr size_t kPathCapacity = 260;
 // _O_EXCL: a file that already exists under any name Windows takes for the same one (case,
 // trailing dots and spaces, a short alias, the container itself) is never written over. The work
 // folder is new for each run, so a sound cabinet never meets one.
@@ -34,7 +32,9 @@ constexpr int kCreateFlags = _O_BINARY | _O_CREAT | _O_EXCL | _O_WRONLY | _O_SEQ
 constexpr int kCreateMode = _S_IREAD | _S_IWRITE;                                           // 0x180
 constexpr int kContainerOpenFlags = _O_BINARY | _O_SEQUENTIAL;                              // 0x8020, read-only
 // Of a cabinet file's attributes only read-only, hidden, system and archive are applied.
-constexpr USHORT kAppliedAttributes = 0x27;
+constexpr USHORT kAppliedAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+static_assert(kAppliedAttributes == 0x27, "the four attribute bits a cabinet entry carries over");
 
 CabinetLibraryLoader g_cabinetLibraryLoader = LoadSystemCabinetLibrary;
 
@@ -66,28 +66,28 @@ FNWRITE(FdiWrite) {
 FNCLOSE(FdiClose) { return _close(static_cast<int>(hf)); }
 FNSEEK(FdiSeek) { return _lseek(static_cast<int>(hf), dist, seektype); }
 
-// Copies a wide path of at most kPathCapacity - 1 characters; false, with `out` empty, when longer.
+// Copies a wide path of at most kCabinetPathCapacity - 1 characters; false, with `out` empty, when longer.
 bool CopyPath(wchar_t* out, const wchar_t* path) {
     out[0] = L'\0';
-    const size_t length = wcsnlen(path, kPathCapacity);
-    if (length >= kPathCapacity) return false;
+    const size_t length = wcsnlen(path, kCabinetPathCapacity);
+    if (length >= kCabinetPathCapacity) return false;
     std::wmemcpy(out, path, length + 1);
     return true;
 }
 
 // The destination path of a cabinet file: its name decoded (UTF-8 when flagged, else the ANSI code
 // page, as the system itself would read it), checked by the file-name rule and joined to the folder.
-bool DestinationPath(const char* name, USHORT attributes, wchar_t (&path)[kPathCapacity]) {
+bool DestinationPath(const char* name, USHORT attributes, wchar_t (&path)[kCabinetPathCapacity]) {
     path[0] = L'\0';
     if (name == nullptr || name[0] == '\0') return false;
-    wchar_t decoded[kPathCapacity] = {};
+    wchar_t decoded[kCabinetPathCapacity] = {};
     const bool utf8 = (attributes & qarv::kCabinetNameIsUtf8) != 0;
     const int length = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0, name, -1,
-                                           decoded, static_cast<int>(kPathCapacity));
+                                           decoded, static_cast<int>(kCabinetPathCapacity));
     if (length <= 1) return false;
     const std::u16string_view ruleName(reinterpret_cast<const char16_t*>(decoded), static_cast<size_t>(length - 1));
     if (qarv::CheckEntryName(ruleName) != qarv::NameProblem::kNone) return false;
-    return JoinCabinetPath(path, kPathCapacity, CabinetDestFolder, decoded);
+    return JoinCabinetPath(path, kCabinetPathCapacity, CabinetDestFolder, decoded);
 }
 
 // Sets creation and last-write time from the cabinet's local MS-DOS date and time, then the
@@ -211,14 +211,14 @@ int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* prog
 INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {
     switch (type) {
     case fdintCOPY_FILE: {
-        wchar_t path[kPathCapacity];
+        wchar_t path[kCabinetPathCapacity];
         if (!DestinationPath(notification->psz1, notification->attribs, path)) return -1;
         CurrentFileProgress.expected = static_cast<unsigned long>(notification->cb);
         CurrentFileProgress.written = 0;
         return _wopen(path, kCreateFlags, kCreateMode);
     }
     case fdintCLOSE_FILE_INFO: {
-        wchar_t path[kPathCapacity];
+        wchar_t path[kCabinetPathCapacity];
         // The same name was accepted for the copy; the check only keeps the buffer bound local.
         const bool joined = DestinationPath(notification->psz1, notification->attribs, path);
         const bool closed = _close(static_cast<int>(notification->hf)) == 0;

@@ -29,12 +29,19 @@ struct CabinetApi {
     decltype(&FDIDestroy) fdiDestroy = nullptr;
 };
 
+// A path the extraction takes or makes (the container, a destination folder, a joined file path):
+// at most 259 characters and a terminator, or it is refused.
+constexpr size_t kCabinetPathCapacity = 260;
+// The destination folder's buffer and the last file's: such a path, with room for the backslash
+// appended to the folder.
+constexpr size_t kCabinetFolderCapacity = kCabinetPathCapacity + 2;
+
 // Process-wide buffers: the container path (filled by OpenCabinet), the destination folder with its
 // trailing backslash (filled by CopyCabinet) and the path of the file closed last (filled by
-// CabinetNotify). Each path fits 259 characters and a terminator, or is refused.
-extern wchar_t ContainerPath[260];
-extern wchar_t CabinetDestFolder[262];
-extern wchar_t LastExtractedPath[262];
+// CabinetNotify).
+extern wchar_t ContainerPath[kCabinetPathCapacity];
+extern wchar_t CabinetDestFolder[kCabinetFolderCapacity];
+extern wchar_t LastExtractedPath[kCabinetFolderCapacity];
 
 // The file FDI is writing: the size the cabinet gives it and what the write callback wrote. FDI
 // (Wine's at least) ignores a short count from the write callback, so the count is kept here and

@@ -9,7 +9,7 @@
 
 #include "common/unique_handle.h"
 #include "res/resource_ids.h"
-#include "setup/progress_target.h"
+#include "payload/progress_target.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "app/progress_dialog.h"
 #include "common/unique_handle.h"
 #include "diag/settings.h"
+#include "setup/setup_host.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ size_t MeasurePiece(const wchar_t* text) {
 
 }  // namespace
 
-int IsProductInstalled(CQarv2009VURoruzDlg* dialog) {
+int IsProductInstalled(SetupHost* host) {
     // Any error raised inside (an allocation failure of the path string) means "not installed":
     // the setup then runs, which is the safe side of a wrong answer.
     try {
@@ -39,8 +39,8 @@ int IsProductInstalled(CQarv2009VURoruzDlg* dialog) {
         if (program.empty() || !PathFileExistsW(program.c_str())) return 0;
 
         DWORD language = 0;
-        if (ReadDwordSetting(kProductKey, &language, kInterfaceLanguageValue) && dialog != nullptr) {
-            dialog->SetInterfaceLanguage(static_cast<int>(language));
+        if (ReadDwordSetting(kProductKey, &language, kInterfaceLanguageValue) && host != nullptr) {
+            host->SetInterfaceLanguage(static_cast<int>(language));
         }
         UnregisterRestart();
         return 1;

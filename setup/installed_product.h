@@ -5,7 +5,7 @@
 
 #include <string>
 
-class CQarv2009VURoruzDlg;
+class SetupHost;
 
 constexpr const wchar_t* kProductKey = L"SOFTWARE\\Qarv";
 constexpr const wchar_t* kInstallFolderValue = L"szQarvDir";
@@ -15,10 +15,10 @@ constexpr const wchar_t* kRestartValue = L"QarvPro2009Setup";
 constexpr const wchar_t* kMainProgramName = L"Qarv2009.exe";
 constexpr DWORD kInstallFolderCapacity = 260;
 
-// 1 when the current generation is installed (it then sets the dialog's interface language from
+// 1 when the current generation is installed (it then sets the host's interface language from
 // fGiaoDien and removes the restart registration), 0 otherwise, also when anything inside throws.
 // Runs on the GUI thread during the progress dialog's initialisation.
-int IsProductInstalled(CQarv2009VURoruzDlg* dialog);
+int IsProductInstalled(SetupHost* host);
 
 // Fills `buffer` (`capacity` wide characters) with the REG_SZ value szQarvDir of
 // HKEY_LOCAL_MACHINE\SOFTWARE\Qarv, creating the key empty when it is missing. Returns the length

@@ -9,11 +9,11 @@
 #include "diag/settings.h"
 #include "setup/work_folder.h"
 
-class CQarv2009VURoruzDlg;
 class ProgressTarget;
+class SetupHost;
 
 struct SetupStages {
-    int (*isProductInstalled)(CQarv2009VURoruzDlg* dialog);
+    int (*isProductInstalled)(SetupHost* host);
     void (*registerRestart)();
     void (*removePreviousGeneration)();
     SetupSettings (*loadSetupSettings)();

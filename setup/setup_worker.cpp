@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <string>
 
-#include "app/progress_dialog.h"
 #include "res/resource_ids.h"
 #include "diag/trace.h"
 #include "framework/app_resources.h"
@@ -15,19 +14,20 @@
 #include "setup/exit_codes.h"
 #include "setup/installer_launch.h"
 #include "setup/run_leftovers.h"
+#include "setup/setup_host.h"
 
-void FailSetup(CQarv2009VURoruzDlg* dialog, UINT messageId) noexcept {
+void FailSetup(SetupHost* dialog, UINT messageId) noexcept {
     dialog->RecordOutcome(ExitCodeForMessage(messageId));
     // Allocation-free, because it also reports an allocation failure.
-    qarv::AppMessageBoxNoAlloc(dialog->GetSafeHwnd(), messageId, MB_ICONHAND);
-    dialog->OnCancel();
+    qarv::AppMessageBoxNoAlloc(dialog->HostWindow(), messageId, MB_ICONHAND);
+    dialog->CancelSetup();
 }
 
 namespace {
 
 // A failure once this run has created `workFolder`: what the run put there goes at the next
 // reboot. Registered before the box, so that a run ended while the box waits still leaves it so.
-void FailSetupInWorkFolder(CQarv2009VURoruzDlg* dialog, UINT messageId, const std::wstring& workFolder) {
+void FailSetupInWorkFolder(SetupHost* dialog, UINT messageId, const std::wstring& workFolder) {
     RegisterRunLeftoversForReboot(workFolder);
     FailSetup(dialog, messageId);
 }
@@ -37,12 +37,12 @@ void FailSetupInWorkFolder(CQarv2009VURoruzDlg* dialog, UINT messageId, const st
 DWORD SetupPauseMs(DWORD sleepTimeSetting) { return std::min(sleepTimeSetting, kMaxSetupPauseMs); }
 
 UINT ProgressTimerInterval(int position) {
-    const int remaining = 90 - position;
+    const int remaining = kProgressCeiling - position;
     return remaining > 0 ? static_cast<UINT>(15000 / remaining) : 15000u;
 }
 
 unsigned __stdcall SetupWorkerProc(void* argument) {
-    auto* dialog = static_cast<CQarv2009VURoruzDlg*>(argument);
+    auto* dialog = static_cast<SetupHost*>(argument);
     if (dialog == nullptr) return 0;
     try {
         // Runs before the settings are read, so its trace lines are never written.
@@ -57,7 +57,7 @@ unsigned __stdcall SetupWorkerProc(void* argument) {
     return 0;
 }
 
-void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
+void RunSetupSequence(SetupHost* dialog) {
     const SetupStages& stages = dialog->Stages();
     const SetupSettings settings = stages.loadSetupSettings();
 
@@ -88,7 +88,7 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     }
 
     const int position = static_cast<int>(SendMessageW(dialog->ProgressBarWindow(), PBM_GETPOS, 0, 0));
-    SetTimer(dialog->GetSafeHwnd(), kProgressTimerId, ProgressTimerInterval(position), nullptr);
+    SetTimer(dialog->HostWindow(), kProgressTimerId, ProgressTimerInterval(position), nullptr);
 
     WriteTrace(L"VURoruz: Extracting file ...\n");
     wchar_t programPath[kProgramPathCapacity] = {};
@@ -118,5 +118,5 @@ void RunSetupSequence(CQarv2009VURoruzDlg* dialog) {
     MoveFileExW(containerPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExW(workFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 
-    PostMessageW(dialog->GetSafeHwnd(), WM_SETUP_FINISHED, 0, 0);
+    PostMessageW(dialog->HostWindow(), WM_SETUP_FINISHED, 0, 0);
 }

@@ -118,11 +118,8 @@ WorkFolderStatus ChooseWorkFolder(std::wstring& folder) {
 }
 
 std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot) {
-    // Indexes 2 to 31 from 'A': C: to Z:, then six punctuation characters that are never drives.
-    // Those are skipped outright: "\:" would otherwise name a path on the current drive.
-    for (int index = 2; index <= 31; ++index) {
-        const wchar_t letter = static_cast<wchar_t>(L'A' + index);
-        if (letter > L'Z') break;
+    // C: to Z:. Nothing past Z: is a drive ("\:" would name a path on the current drive).
+    for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
         const std::wstring candidate{letter, L':'};
         if (SameDriveRoot(candidate, windowsRoot)) continue;
         if (g_calls.getDriveType(candidate.c_str()) != DRIVE_FIXED) continue;

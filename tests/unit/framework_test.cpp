@@ -129,7 +129,6 @@ TEST(FrameworkApplication, RunCallsTheStartUpHookAndEnds) {
             return FALSE;
         }
     } app;
-    EXPECT_EQ(CWinApp::Current(), &app);
     EXPECT_EQ(app.Run(GetModuleHandleW(nullptr)), 0);
     EXPECT_EQ(app.calls, 1);
     EXPECT_EQ(app.AppName(), L"launcher_unit_tests");

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/progress_target.h"
+#include "payload/progress_target.h"
 
 namespace qarv::payload_test {
 

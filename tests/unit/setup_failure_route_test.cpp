@@ -44,7 +44,7 @@ struct Calls {
 Calls* g_calls = nullptr;
 bool g_throwInRegistration = false;
 
-int NotInstalled(CQarv2009VURoruzDlg*) { return 0; }
+int NotInstalled(SetupHost*) { return 0; }
 void RegisterRestart() {
     ++g_calls->restartRegistrations;
     if (g_throwInRegistration) throw std::bad_alloc();

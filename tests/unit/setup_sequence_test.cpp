@@ -48,7 +48,7 @@ struct Scenario {
 Scenario* g_scenario = nullptr;
 
 const SetupStages kFakeStages = {
-    [](CQarv2009VURoruzDlg* dialog) {
+    [](SetupHost* dialog) {
         if (g_scenario->installed && g_scenario->interfaceLanguage >= 0)
             dialog->SetInterfaceLanguage(g_scenario->interfaceLanguage);
         return g_scenario->installed;

@@ -10,7 +10,6 @@ set(QARV_PAYLOAD_PROGRAM "" CACHE STRING "With a folder: the file name of the pr
 
 set(QARV_PACKER_DIR ${CMAKE_BINARY_DIR}/host/packer)
 set(QARV_PACKER ${QARV_PACKER_DIR}/qarv-packer)
-file(GLOB QARV_PACKER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/packer/*.cpp ${CMAKE_SOURCE_DIR}/tools/packer/*.h)
 ExternalProject_Add(qarv_packer_host
   SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/packer
   BINARY_DIR ${QARV_PACKER_DIR}
