@@ -12,11 +12,14 @@
 
 #include "common/unique_handle.h"
 #include "payload/cabinet_extractor.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/test_paths.h"
 #include "tests/unit/cabinet_handmade.h"
 
 namespace {
 
+using qarv::test::ListFolder;
+using qarv::test::RemoveTree;
 using qarv::test::HandmadeCabinetFile;
 using qarv::test::MakeHandmadeCabinet;
 using qarv::test::ProgramFolder;
@@ -41,40 +44,6 @@ std::string ReadAll(const std::wstring& path) {
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Deletes a folder tree, read-only files included.
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
-std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    return names;
-}
 
 // Read-only, hidden and system. Wine reports the archive bit on every file of a Unix file system,
 // whatever was set, so the archive bit is not compared.

@@ -11,10 +11,13 @@
 
 #include "common/unique_handle.h"
 #include "payload/cabinet_extractor.h"
+#include "tests/support/file_tree.h"
 #include "tests/unit/cabinet_handmade.h"
 
 namespace {
 
+using qarv::test::ListFolder;
+using qarv::test::RemoveTree;
 using qarv::test::HandmadeCabinetFile;
 using qarv::test::MakeHandmadeCabinet;
 using qarv::test::WriteBytes;
@@ -29,28 +32,6 @@ std::string ReadAll(const std::wstring& path) {
     if (!bytes.empty()) ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
     bytes.resize(read);
     return bytes;
-}
-
-std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    return names;
-}
-
-void RemoveTree(const std::wstring& folder) {
-    for (const std::wstring& name : ListFolder(folder)) {
-        const std::wstring path = folder + L"\\" + name;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(path.c_str())) RemoveTree(path);
-    }
-    RemoveDirectoryW(folder.c_str());
 }
 
 std::string Utf8(const std::wstring& text) {

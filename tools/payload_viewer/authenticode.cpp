@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "der_reader.h"
+#include "printable_text.h"
 #include "sha256.h"
 
 namespace inspector {
@@ -84,17 +85,7 @@ std::string ValueText(const DerElement& value) {
     } else {
         return "#" + HexBytes(value.value.data(), value.value.size());
     }
-    std::string text;
-    for (unsigned char c : raw) {
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
+    return PrintableText(raw);
 }
 
 // An X.501 Name as "CN=..., O=..., C=...": the most specific part first, as RFC 4514 writes it.

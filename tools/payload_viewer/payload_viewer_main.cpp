@@ -19,6 +19,7 @@
 #include "payload/file_name_rule.h"
 #include "payload/scramble_transform.h"
 #include "pe_resources.h"
+#include "printable_text.h"
 #include "signature_report.h"
 
 namespace inspector {
@@ -91,19 +92,7 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, Fa
 }
 
 // A cabinet's name bytes made safe for a terminal: control bytes shown as \xNN.
-std::string Printable(const std::string& name) {
-    std::string text;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
-}
+std::string Printable(const std::string& name) { return PrintableText(name); }
 
 std::string FormatAttributes(std::uint16_t attributes) {
     char text[24];
