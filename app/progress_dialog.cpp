@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "framework/app_resources.h"
+#include "framework/worker_thread.h"
 #include "res/resource_ids.h"
 #include "setup/setup_worker.h"
 

@@ -1,30 +1,18 @@
 // Setup settings: the registry double-word reader and the per-run settings record.
 #include "diag/settings.h"
 
-#include "common/unique_handle.h"
+#include "common/registry_value.h"
 #include "diag/trace.h"
 
 int ReadDwordSetting(const wchar_t* subKey, DWORD* value, const wchar_t* valueName) {
     if (value == nullptr) return 0;
-
-    qarv::UniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE,
-                        nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
-        return 0;
-    }
-
-    // Type and size first: a string, a quad word or a big-endian double word must never land in
-    // the caller's four bytes.
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
-    if (type != REG_DWORD || size != sizeof(DWORD)) return 0;
-
+    const qarv::UniqueRegKey key =
+        qarv::OpenRegistryKeyToRead(HKEY_LOCAL_MACHINE, subKey, qarv::RegistryKeyMode::kCreateIfMissing);
+    if (!key) return 0;
+    // Exactly four bytes of REG_DWORD: a string, a quad word or a big-endian double word is no setting.
     DWORD data = 0;
-    size = sizeof(data);
-    if (RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof(DWORD)) {
+    if (!qarv::ReadRegistryValue(key.get(), valueName, REG_DWORD, qarv::RegistrySize::kExactlyCapacity, &data,
+                                 sizeof(data))) {
         return 0;
     }
     *value = data;

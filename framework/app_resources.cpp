@@ -1,8 +1,6 @@
 // Resource-facing helpers of the dialog framework.
 #include "framework/app_resources.h"
 
-#include <process.h>
-
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -77,20 +75,6 @@ int AppMessageBoxNoAlloc(HWND owner, UINT stringId, UINT iconStyle) noexcept {
         if (name != caption) std::memmove(caption, name, (std::wcslen(name) + 1) * sizeof(wchar_t));
     }
     return MessageBoxW(owner, text, caption, MB_OK | iconStyle);
-}
-
-WorkerThreadApi& WorkerThreadPlatform() {
-    static WorkerThreadApi api = {_beginthreadex};
-    return api;
-}
-
-void ResetWorkerThreadApi() { WorkerThreadPlatform() = WorkerThreadApi{_beginthreadex}; }
-
-bool StartWorkerThread(unsigned(__stdcall* routine)(void*), void* argument) {
-    const uintptr_t thread = WorkerThreadPlatform().beginThread(nullptr, 0, routine, argument, 0, nullptr);
-    if (thread == 0) return false;
-    CloseHandle(reinterpret_cast<HANDLE>(thread));
-    return true;
 }
 
 }  // namespace qarv

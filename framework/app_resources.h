@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
 namespace qarv {
@@ -27,18 +26,5 @@ int AppMessageBox(HWND owner, UINT stringId, UINT iconStyle);
 // The same box, built in fixed buffers: it allocates nothing and throws nothing, so it can report
 // an allocation failure. A text or caption too long for its buffer is cut.
 int AppMessageBoxNoAlloc(HWND owner, UINT stringId, UINT iconStyle) noexcept;
-
-// Starts `routine(argument)` on a new thread at normal priority with the default stack. The thread
-// handle is not kept. Returns false when the thread could not be started.
-bool StartWorkerThread(unsigned(__stdcall* routine)(void*), void* argument);
-
-// The thread start, which Wine cannot be made to refuse on demand. Defaults to the real call; a
-// test may replace it and must restore the default with ResetWorkerThreadApi.
-struct WorkerThreadApi {
-    uintptr_t (*beginThread)(void* security, unsigned stackSize, unsigned(__stdcall* routine)(void*), void* argument,
-                             unsigned flags, unsigned* threadId);
-};
-WorkerThreadApi& WorkerThreadPlatform();
-void ResetWorkerThreadApi();
 
 }  // namespace qarv

@@ -9,6 +9,8 @@
 #include <cwchar>
 #include <iterator>
 
+#include "common/platform_calls.h"
+#include "common/registry_value.h"
 #include "common/unique_handle.h"
 #include "legacy/process_termination.h"
 
@@ -49,9 +51,11 @@ constexpr const char* kRegistryKeys[] = {
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Qarv",
 };
 
-PreviousGenerationApi RealApi() { return PreviousGenerationApi{Sleep, ShellExecuteA}; }
+const PreviousGenerationPlatformCalls& Installed() {
+    return qarv::InstalledPlatformCalls<PreviousGenerationPlatformCalls>();
+}
 
-void Wait(DWORD milliseconds) { PreviousGenerationPlatform().sleep(milliseconds); }
+void Wait(DWORD milliseconds) { qarv::ReplacedOrReal(Installed().sleep, &Sleep)(milliseconds); }
 
 // The UTF-16 form of an ANSI path, through the system code page. False when it cannot be converted.
 bool ToWide(const char* text, wchar_t* wide, int capacity) {
@@ -75,9 +79,10 @@ bool TerminateByAnsiPath(const char* path) {
 // ("bād" becomes "bad"): that text names another folder, perhaps one another user owns, and the
 // removal deletes files and ends programs there.
 bool AnsiValueIsExact(HKEY key, const wchar_t* valueName, const char* ansi) {
+    // The last character stays zero, a terminator for a value stored without one.
     wchar_t stored[kPreviousGenerationPathCapacity + 1] = {};
-    DWORD size = sizeof(stored) - sizeof(wchar_t);
-    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+    if (!qarv::ReadRegistryValue(key, valueName, qarv::kAnyRegistryType, qarv::RegistrySize::kUpToCapacity, stored,
+                                 sizeof(stored) - sizeof(wchar_t))) {
         return false;
     }
     wchar_t roundTrip[kPreviousGenerationPathCapacity + 1] = {};
@@ -95,8 +100,8 @@ void DeleteComposed(const char* folder, const char* suffix) {
 // folder would name some other file.
 void ReadShellFolder(HKEY key, const char* valueName, const wchar_t* wideValueName, char* target) {
     char value[kPreviousGenerationPathCapacity] = {};
-    DWORD size = sizeof(value);
-    if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) {
+    if (!qarv::ReadRegistryValue(key, valueName, qarv::kAnyRegistryType, qarv::RegistrySize::kUpToCapacity, value,
+                                 sizeof(value))) {
         return;
     }
     if (value[sizeof(value) - 1] != '\0') return;
@@ -126,17 +131,11 @@ void UnregisterShellExtension() {
         return;
     }
     if (!AppendName(program, sizeof(program), "\\regsvr32.exe")) return;
-    PreviousGenerationPlatform().shellExecuteA(nullptr, "open", program, parameters, nullptr, SW_SHOW);
+    qarv::ReplacedOrReal(Installed().shellExecuteA, &ShellExecuteA)(nullptr, "open", program, parameters, nullptr,
+                                                                    SW_SHOW);
 }
 
 }  // namespace
-
-PreviousGenerationApi& PreviousGenerationPlatform() {
-    static PreviousGenerationApi api = RealApi();
-    return api;
-}
-
-void ResetPreviousGenerationApi() { PreviousGenerationPlatform() = RealApi(); }
 
 bool ComposeName(char* buffer, size_t capacity, const char* folder, const char* suffix) {
     if (capacity == 0) return false;
@@ -171,18 +170,11 @@ int ReadPreviousGenerationFolder(DWORD capacity) {
     if (capacity == 0 || capacity > sizeof(PreviousGenerationFolder)) capacity = sizeof(PreviousGenerationFolder);
     std::memset(PreviousGenerationFolder, 0, sizeof(PreviousGenerationFolder));
 
-    qarv::UniqueRegKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kQarvKey, 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, key.put(), nullptr) !=
-        ERROR_SUCCESS) {
-        return 0;
-    }
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(key.get(), kFolderValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
-    if (type != REG_SZ) return 0;
-    if (size > capacity) size = capacity;
-    if (RegQueryValueExA(key.get(), kFolderValue, nullptr, nullptr, reinterpret_cast<BYTE*>(PreviousGenerationFolder),
-                         &size) != ERROR_SUCCESS) {
+    const qarv::UniqueRegKey key =
+        qarv::OpenRegistryKeyToRead(HKEY_LOCAL_MACHINE, kQarvKey, qarv::RegistryKeyMode::kCreateIfMissing);
+    if (!key) return 0;
+    if (!qarv::ReadRegistryValue(key.get(), kFolderValue, REG_SZ, qarv::RegistrySize::kUpToCapacity,
+                                 PreviousGenerationFolder, capacity)) {
         std::memset(PreviousGenerationFolder, 0, sizeof(PreviousGenerationFolder));
         return 0;
     }
@@ -197,8 +189,9 @@ int ReadPreviousGenerationFolder(DWORD capacity) {
 }
 
 int ReadShellFolderPaths() {
-    qarv::UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return 0;
+    const qarv::UniqueRegKey key =
+        qarv::OpenRegistryKeyToRead(HKEY_CURRENT_USER, kShellFoldersKey, qarv::RegistryKeyMode::kOpenExisting);
+    if (!key) return 0;
     ReadShellFolder(key.get(), "Start Menu", L"Start Menu", ShellFolderPaths.StartMenuPath);
     ReadShellFolder(key.get(), "Desktop", L"Desktop", ShellFolderPaths.DesktopPath);
     ReadShellFolder(key.get(), "Programs", L"Programs", ShellFolderPaths.ProgramsPath);

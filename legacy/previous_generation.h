@@ -50,15 +50,14 @@ bool IsFullyQualifiedFolder(const char* folder);
 // when the buffer holds no text (its folder was never read) or the result does not fit.
 bool AppendName(char* buffer, size_t capacity, const char* suffix);
 
-// The waits and the start of the unregistration, open to tests that check which waits a removal
-// made and which program it started. Defaults to the real API; a test may replace an entry and
-// must restore the defaults with ResetPreviousGenerationApi.
-struct PreviousGenerationApi {
-    void(WINAPI* sleep)(DWORD milliseconds);
-    HINSTANCE(WINAPI* shellExecuteA)(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show);
+// The platform calls of the removal a test may replace (common/platform_calls.h): the waits and
+// the start of the unregistration, so a test can see which waits a removal made and which program
+// it started without waiting them out or starting it. Null: the real call.
+struct PreviousGenerationPlatformCalls {
+    void(WINAPI* sleep)(DWORD milliseconds) = nullptr;
+    HINSTANCE(WINAPI* shellExecuteA)(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                                     INT show) = nullptr;
 };
-PreviousGenerationApi& PreviousGenerationPlatform();
-void ResetPreviousGenerationApi();
 
 // Bound of the WM_DESTROY sent to the updater's window: a hung updater must not hold the setup.
 constexpr UINT kUpdaterMessageTimeoutMs = 5000;

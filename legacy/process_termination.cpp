@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/platform_calls.h"
 #include "common/system_library.h"
 #include "common/unique_handle.h"
 #include "diag/trace.h"
@@ -25,7 +26,9 @@ constexpr const wchar_t* kWindowTitleMark = L"Qarv2006";
 
 using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name, DWORD capacity);
 
-ProcessTerminationApi RealApi() { return ProcessTerminationApi{CreateToolhelp32Snapshot, OpenProcess}; }
+const ProcessTerminationPlatformCalls& Installed() {
+    return qarv::InstalledPlatformCalls<ProcessTerminationPlatformCalls>();
+}
 
 wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
@@ -53,13 +56,6 @@ std::wstring MainModuleLongPath(HANDLE process, GetModuleFileNameExFn getModuleF
 
 }  // namespace
 
-ProcessTerminationApi& ProcessTerminationPlatform() {
-    static ProcessTerminationApi api = RealApi();
-    return api;
-}
-
-void ResetProcessTerminationApi() { ProcessTerminationPlatform() = RealApi(); }
-
 bool PathsEqualFoldingAsciiOnly(const wchar_t* left, const wchar_t* right) {
     for (;; ++left, ++right) {
         if (FoldAscii(*left) != FoldAscii(*right)) return false;
@@ -68,24 +64,25 @@ bool PathsEqualFoldingAsciiOnly(const wchar_t* left, const wchar_t* right) {
 }
 
 int EnableDebugPrivilege() {
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &rawToken)) return 0;
+    qarv::UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return 0;
     TOKEN_PRIVILEGES privileges = {};
     if (LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         // Whether the account holds the privilege is not examined: without it the opens that need
         // it fail later and those processes are skipped.
-        AdjustTokenPrivileges(rawToken, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
+        AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
     }
-    return CloseHandle(rawToken);
+    return 1;
 }
 
 int TerminateProcessesByPath(const wchar_t* targetPath) {
     if (targetPath == nullptr) return 0;
     WriteTrace(L"TryTerminateProcessW: %s\n", targetPath);
 
-    qarv::UniqueFile snapshot(ProcessTerminationPlatform().createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    qarv::UniqueFile snapshot(
+        qarv::ReplacedOrReal(Installed().createToolhelp32Snapshot, &CreateToolhelp32Snapshot)(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return 1;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
@@ -120,7 +117,8 @@ int TerminateByWindow() {
     if (window == nullptr) return 0;
     DWORD processId = 0;
     if (GetWindowThreadProcessId(window, &processId) == 0 || processId == 0) return 0;
-    qarv::UniqueKernelHandle process(ProcessTerminationPlatform().openProcess(kAllProcessAccess, FALSE, processId));
+    qarv::UniqueKernelHandle process(
+        qarv::ReplacedOrReal(Installed().openProcess, &OpenProcess)(kAllProcessAccess, FALSE, processId));
     if (!process) return 0;
     // The window's process may have ended, and its id gone to another process, before the open.
     // The open handle pins the id, so a window that still belongs to it names the right process.

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 // Enables "SeDebugPrivilege" in the process's own token. Returns 0 when the token cannot be
-// opened, otherwise the result of closing it; whether the privilege was granted is not examined.
+// opened, otherwise 1; whether the privilege was granted is not examined.
 int EnableDebugPrivilege();
 
 // Ends every process whose main module, in its long form, is `targetPath` (letters A to Z
@@ -26,13 +26,11 @@ int TerminateByWindow();
 // exactly, independent of any locale.
 bool PathsEqualFoldingAsciiOnly(const wchar_t* left, const wchar_t* right);
 
-// The platform calls that Wine cannot be made to fail on demand. Defaults to the real API; a test
-// may replace an entry and must restore the defaults with ResetProcessTerminationApi.
-struct ProcessTerminationApi {
-    HANDLE(WINAPI* createToolhelp32Snapshot)(DWORD flags, DWORD processId);
+// The platform calls of the termination a test may replace (common/platform_calls.h), where Wine
+// cannot be made to fail on demand. Null: the real call.
+struct ProcessTerminationPlatformCalls {
+    HANDLE(WINAPI* createToolhelp32Snapshot)(DWORD flags, DWORD processId) = nullptr;
     // TerminateByWindow's open of the window's process, where a test stands in for an id reused
     // between finding the window and opening its process.
-    HANDLE(WINAPI* openProcess)(DWORD access, BOOL inherit, DWORD processId);
+    HANDLE(WINAPI* openProcess)(DWORD access, BOOL inherit, DWORD processId) = nullptr;
 };
-ProcessTerminationApi& ProcessTerminationPlatform();
-void ResetProcessTerminationApi();

@@ -11,7 +11,10 @@
 #include <cwchar>
 #include <iterator>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 #include "payload/cabinet_names.h"
 #include "payload/file_name_rule.h"
@@ -36,7 +39,8 @@ constexpr USHORT kAppliedAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 static_assert(kAppliedAttributes == 0x27, "the four attribute bits a cabinet entry carries over");
 
-CabinetLibraryLoader g_cabinetLibraryLoader = LoadSystemCabinetLibrary;
+static_assert(std::is_same_v<decltype(&FDIDestroy), qarv::UniqueFdiContext::DestroyFunction>,
+              "the context owner calls FDIDestroy as Cabinet.dll exports it");
 
 // GetProcAddress into the entry's own type; the detour through void(*)() is the sanctioned cast
 // between function pointer types.
@@ -118,15 +122,11 @@ HMODULE LoadSystemCabinetLibrary() {
     return LoadLibraryW(path);
 }
 
-void SetCabinetLibraryLoader(CabinetLibraryLoader loader) {
-    g_cabinetLibraryLoader = loader != nullptr ? loader : LoadSystemCabinetLibrary;
-}
-
-void ResetCabinetLibraryLoader() { g_cabinetLibraryLoader = LoadSystemCabinetLibrary; }
-
 int LoadCabinetLibrary(CabinetApi& api) {
-    if (api.module != nullptr) return 1;
-    qarv::UniqueModule module(g_cabinetLibraryLoader());
+    if (api.module) return 1;
+    const auto loadLibrary = qarv::ReplacedOrReal(
+        qarv::InstalledPlatformCalls<CabinetExtractorPlatformCalls>().loadCabinetLibrary, LoadSystemCabinetLibrary);
+    qarv::UniqueModule module(loadLibrary());
     if (!module) return 0;
     ResolveEntry(module.get(), "FDICreate", api.fdiCreate);
     ResolveEntry(module.get(), "FDICopy", api.fdiCopy);
@@ -139,45 +139,34 @@ int LoadCabinetLibrary(CabinetApi& api) {
         api.fdiDestroy = nullptr;
         return 0;  // `module` unloads the library
     }
-    api.module = module.release();
+    api.module = std::move(module);
     return 1;
 }
 
 int OpenCabinet(CabinetApi& api, const wchar_t* containerPath) {
-    if (api.module == nullptr || containerPath == nullptr) return 0;
+    if (!api.module || containerPath == nullptr) return 0;
     ERF error = {};
-    api.context = api.fdiCreate(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
-                                cpuUNKNOWN, &error);
-    if (api.context == nullptr) return 0;
-    auto destroyContext = [&api] {
-        api.fdiDestroy(api.context);
-        api.context = nullptr;
-    };
+    qarv::UniqueFdiContext context(api.fdiCreate(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
+                                                 cpuUNKNOWN, &error),
+                                   api.fdiDestroy);
+    if (!context) return 0;
 
     // A path that does not fit is refused, as a cut one would name another file.
     std::wmemset(ContainerPath, 0, std::size(ContainerPath));
-    if (!CopyPath(ContainerPath, containerPath)) {
-        destroyContext();
-        return 0;
-    }
+    if (!CopyPath(ContainerPath, containerPath)) return 0;
 
     const int descriptor = _wopen(ContainerPath, kContainerOpenFlags, 0);
-    if (descriptor == -1) {
-        destroyContext();
-        return 0;
-    }
+    if (descriptor == -1) return 0;
     FDICABINETINFO info = {};
-    const BOOL isCabinet = api.fdiIsCabinet(api.context, descriptor, &info);
+    const BOOL isCabinet = api.fdiIsCabinet(context.get(), descriptor, &info);
     _close(descriptor);
-    if (!isCabinet) {
-        destroyContext();
-        return 0;
-    }
+    if (!isCabinet) return 0;
+    api.context = std::move(context);
     return 1;
 }
 
 int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* programPath) {
-    if (api.module == nullptr || api.context == nullptr || destinationFolder == nullptr || programPath == nullptr) {
+    if (!api.module || !api.context || destinationFolder == nullptr || programPath == nullptr) {
         return 0;
     }
     // Room is left for the backslash appended below. A folder that does not fit is refused rather
@@ -197,7 +186,7 @@ int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* prog
     char cabinetName[sizeof(kContainerToken)];
     std::memcpy(cabinetName, kContainerToken, sizeof(kContainerToken));
     char cabinetPath[] = "";
-    if (api.fdiCopy(api.context, cabinetName, cabinetPath, 0, CabinetNotify, nullptr, nullptr) != 1) return 0;
+    if (api.fdiCopy(api.context.get(), cabinetName, cabinetPath, 0, CabinetNotify, nullptr, nullptr) != 1) return 0;
     // The library may carry on past a short write or a file it could not finish; the count decides.
     if (CurrentFileProgress.failed) return 0;
     // Nothing to start: a cabinet without files is no installer.
@@ -239,8 +228,8 @@ INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
 }
 
 void ReleaseCabinetApi(CabinetApi& api) {
-    if (api.context != nullptr && api.module != nullptr && api.fdiDestroy != nullptr) api.fdiDestroy(api.context);
-    if (api.module != nullptr) FreeLibrary(api.module);
+    api.context.reset();
+    api.module.reset();
     api = CabinetApi{};
 }
 

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <fdi.h>
 
+#include "common/unique_handle.h"
+
 // Size of the buffer that receives the extracted program's path, in characters, terminator included.
 constexpr int kProgramPathCapacity = 260;
 
@@ -19,14 +21,15 @@ int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wcha
 
 // ---- The steps ExtractCabinet is made of, open to tests. ----
 
-// One use of Cabinet.dll: all null at first, released by ReleaseCabinetApi.
+// One use of Cabinet.dll: all empty at first, released by ReleaseCabinetApi. The context is
+// declared after the library, so that it is destroyed before the library goes.
 struct CabinetApi {
-    HFDI context = nullptr;
-    HMODULE module = nullptr;
+    qarv::UniqueModule module;
     decltype(&FDICreate) fdiCreate = nullptr;
     decltype(&FDICopy) fdiCopy = nullptr;
     decltype(&FDIIsCabinet) fdiIsCabinet = nullptr;
     decltype(&FDIDestroy) fdiDestroy = nullptr;
+    qarv::UniqueFdiContext context;
 };
 
 // A path the extraction takes or makes (the container, a destination folder, a joined file path):
@@ -78,14 +81,16 @@ int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* prog
 // refuses, or a joined path longer than 259 characters, gets -1, which abandons the copy.
 INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
 
-// Destroys the FDI context and unloads the library; leaves the record all null. Safe to repeat.
+// Destroys the FDI context and unloads the library; leaves the record empty. Safe to repeat.
 void ReleaseCabinetApi(CabinetApi& api);
 
 // Where Cabinet.dll is loaded from. The product loads it by full path from the system directory,
 // never through the search path: the launcher runs elevated from a downloads folder, where a
-// planted Cabinet.dll would otherwise run with those rights. A test may point the loader at a
-// library of its own and must restore it with ResetCabinetLibraryLoader.
-using CabinetLibraryLoader = HMODULE (*)();
+// planted Cabinet.dll would otherwise run with those rights.
 HMODULE LoadSystemCabinetLibrary();
-void SetCabinetLibraryLoader(CabinetLibraryLoader loader);
-void ResetCabinetLibraryLoader();
+
+// The platform calls of the extraction a test may replace (common/platform_calls.h): the library
+// load, to hand the extraction a library that lacks an entry or none at all. Null: the real call.
+struct CabinetExtractorPlatformCalls {
+    HMODULE (*loadCabinetLibrary)() = nullptr;
+};

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -17,19 +18,20 @@ constexpr DWORD kMd5Size = 16;
 // hashes the bytes the same way.
 constexpr DWORD kHashDataFlags = 1;
 
-AcquireContextFunction g_acquireContext = CryptAcquireContextW;
-
 // The default key container of the user; a new profile has none yet, and the first acquisition
 // then fails with NTE_BAD_KEYSET until CRYPT_NEWKEYSET creates it.
 bool AcquireProvider(qarv::UniqueCryptProvider& provider) {
+    const auto acquireContext =
+        qarv::ReplacedOrReal(qarv::InstalledPlatformCalls<FileDigestPlatformCalls>().cryptAcquireContext,
+                             &CryptAcquireContextW);
     HCRYPTPROV handle = 0;
-    if (g_acquireContext(&handle, nullptr, nullptr, PROV_RSA_FULL, 0) && handle != 0) {
+    if (acquireContext(&handle, nullptr, nullptr, PROV_RSA_FULL, 0) && handle != 0) {
         provider.reset(handle);
         return true;
     }
     if (GetLastError() != static_cast<DWORD>(NTE_BAD_KEYSET)) return false;
     handle = 0;
-    if (g_acquireContext(&handle, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET) && handle != 0) {
+    if (acquireContext(&handle, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET) && handle != 0) {
         provider.reset(handle);
         return true;
     }
@@ -51,12 +53,6 @@ bool HashFile(HCRYPTHASH hash, const wchar_t* path) {
 }
 
 }  // namespace
-
-void SetDigestAcquireContext(AcquireContextFunction acquire) {
-    g_acquireContext = acquire != nullptr ? acquire : CryptAcquireContextW;
-}
-
-void ResetDigestAcquireContext() { g_acquireContext = CryptAcquireContextW; }
 
 int ComputeFileMd5(const wchar_t* path, wchar_t* digestText) {
     if (digestText == nullptr || path == nullptr) return 0;

@@ -12,8 +12,8 @@ constexpr int kDigestTextCapacity = 90;
 // provider, the hash and the file are released on every path. Called on the setup worker thread.
 int ComputeFileMd5(const wchar_t* path, wchar_t* digestText);
 
-// The provider acquisition ComputeFileMd5 calls: CryptAcquireContextW unless a test, needing a
-// provider that fails in ways a real one will not on demand, sets its own and resets it after.
-using AcquireContextFunction = BOOL(WINAPI*)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD);
-void SetDigestAcquireContext(AcquireContextFunction acquire);
-void ResetDigestAcquireContext();
+// The platform calls of the digest a test may replace (common/platform_calls.h): the provider
+// acquisition, for a provider that fails in ways a real one will not on demand. Null: the real call.
+struct FileDigestPlatformCalls {
+    BOOL(WINAPI* cryptAcquireContext)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD) = nullptr;
+};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "common/registry_value.h"
 #include "common/unique_handle.h"
 #include "diag/settings.h"
 #include "setup/setup_host.h"
@@ -53,25 +54,16 @@ int ReadInstallFolder(wchar_t* buffer, DWORD capacity) {
     if (buffer == nullptr || capacity == 0) return 0;
     buffer[0] = L'\0';
 
-    qarv::UniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE,
-                        nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
-        return 0;
-    }
-
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), kInstallFolderValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
-    if (type != REG_SZ) return 0;
+    const qarv::UniqueRegKey key =
+        qarv::OpenRegistryKeyToRead(HKEY_LOCAL_MACHINE, kProductKey, qarv::RegistryKeyMode::kCreateIfMissing);
+    if (!key) return 0;
 
     // The registry does not promise a terminator: clear the buffer first, so that a shorter
     // unterminated value ends at the zeros, and refuse one that leaves no room for them.
     const DWORD capacityBytes = std::min<DWORD>(capacity, 0x7FFFFFFF / sizeof(wchar_t)) * sizeof(wchar_t);
-    size = std::min(size, capacityBytes);
     std::fill(buffer, buffer + capacityBytes / sizeof(wchar_t), L'\0');
-    if (RegQueryValueExW(key.get(), kInstallFolderValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
+    if (!qarv::ReadRegistryValue(key.get(), kInstallFolderValue, REG_SZ, qarv::RegistrySize::kUpToCapacity, buffer,
+                                 capacityBytes)) {
         buffer[0] = L'\0';
         return 0;
     }

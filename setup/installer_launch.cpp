@@ -13,7 +13,7 @@
 int LaunchInstaller(const wchar_t* programPath) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
+    qarv::UniqueProcessInformation process;
     wchar_t commandLine[kCommandLineCapacity] = {};
 
     // A quoted path that does not fit would be cut and start the wrong file, if any.
@@ -25,13 +25,11 @@ int LaunchInstaller(const wchar_t* programPath) {
     commandLine[kCommandLineCapacity - 1] = L'\0';
 
     WriteTrace(L"VURoruz: Creating process %s\n", commandLine);
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process.put())) {
         WriteTrace(L"VURoruz: Creating process failed, error: %08X\n", static_cast<unsigned>(GetLastError()));
         return 0;
     }
     WriteTrace(L"VURoruz: Process created\n");
-    qarv::UniqueKernelHandle processHandle(process.hProcess);
-    qarv::UniqueKernelHandle threadHandle(process.hThread);
     return 1;
 }
 

@@ -5,21 +5,11 @@
 
 #include "common/unique_handle.h"
 
-namespace {
-
-struct FindHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle handle) noexcept { FindClose(handle); }
-};
-
-}  // namespace
-
 int RegisterRunLeftoversForReboot(const std::wstring& workFolder) {
     if (workFolder.empty()) return 0;
     int registered = 0;
     WIN32_FIND_DATAW entry{};
-    qarv::UniqueHandle<FindHandleTraits> search(
+    qarv::UniqueFindHandle search(
         FindFirstFileExW((workFolder + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
     if (search) {
         do {

@@ -1,5 +1,8 @@
 // The operations the progress dialog and the setup worker call, as a table. The product runs the
 // real ones; a test may hand the dialog a table with some replaced to make a stage fail.
+// Deliberately not a platform-call table (common/platform_calls.h): these are the setup's own
+// stages, not system calls, and each dialog holds its copy by value, so a test's table lives and
+// dies with its dialog and nothing process-wide is left to restore.
 #pragma once
 
 #include <windows.h>

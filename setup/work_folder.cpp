@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -17,14 +18,13 @@ constexpr DWORD kTemporaryPathCapacity = 1024;
 // FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, as an access mask in the descriptor's text form.
 constexpr const wchar_t* kReadAndExecuteRights = L"0x1200a9";
 
-WorkFolderSystemCalls RealCalls() { return {GetDiskFreeSpaceExW, GetDriveTypeW, GetTickCount}; }
-
-WorkFolderSystemCalls g_calls = RealCalls();
+const WorkFolderPlatformCalls& Installed() { return qarv::InstalledPlatformCalls<WorkFolderPlatformCalls>(); }
 
 // Free bytes available to the caller on `root`; false when the query fails.
 bool FreeBytes(const std::wstring& root, ULONGLONG& freeBytes) {
     ULARGE_INTEGER available = {};
-    if (!g_calls.getDiskFreeSpaceEx(root.c_str(), &available, nullptr, nullptr)) return false;
+    const auto getDiskFreeSpaceEx = qarv::ReplacedOrReal(Installed().getDiskFreeSpaceEx, &GetDiskFreeSpaceExW);
+    if (!getDiskFreeSpaceEx(root.c_str(), &available, nullptr, nullptr)) return false;
     freeBytes = available.QuadPart;
     return true;
 }
@@ -63,13 +63,11 @@ std::wstring CurrentUserSidString() {
     if (size < sizeof(TOKEN_USER)) return std::wstring();
     std::vector<BYTE> buffer(size);
     if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return std::wstring();
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    qarv::UniqueLocalMemory<wchar_t> text;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, text.put())) {
         return std::wstring();
     }
-    std::wstring sid(text);
-    LocalFree(text);
-    return sid;
+    return std::wstring(text.get());
 }
 
 }  // namespace
@@ -122,7 +120,8 @@ std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot) {
     for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
         const std::wstring candidate{letter, L':'};
         if (SameDriveRoot(candidate, windowsRoot)) continue;
-        if (g_calls.getDriveType(candidate.c_str()) != DRIVE_FIXED) continue;
+        const auto getDriveType = qarv::ReplacedOrReal(Installed().getDriveType, &GetDriveTypeW);
+        if (getDriveType(candidate.c_str()) != DRIVE_FIXED) continue;
         ULONGLONG freeBytes = 0;
         if (!FreeBytes(candidate, freeBytes)) continue;
         if (SpareDriveHasRoom(freeBytes)) return candidate;
@@ -135,7 +134,7 @@ std::wstring MakeDatedFolderName(const std::wstring& driveRoot) {
     GetLocalTime(&now);
     // The tick count wraps past 2^31 after about 24.8 days; as a signed number it then prints with
     // a minus sign, which is still a valid name.
-    const int tick = static_cast<int>(g_calls.getTickCount());
+    const int tick = static_cast<int>(qarv::ReplacedOrReal(Installed().getTickCount, &GetTickCount)());
     wchar_t suffix[64] = {};
     swprintf(suffix, std::size(suffix), L"\\_IS%04d%02d%02d%d", now.wYear, now.wMonth, now.wDay, tick);
     return driveRoot + suffix;
@@ -143,7 +142,7 @@ std::wstring MakeDatedFolderName(const std::wstring& driveRoot) {
 
 WorkFolderSecurity MakeWorkFolderSecurity() {
     const std::wstring userSid = CurrentUserSidString();
-    if (userSid.empty()) return nullptr;
+    if (userSid.empty()) return WorkFolderSecurity();
 
     // P: protected, so nothing comes from a drive root where any local user may change new files.
     // OICI: files the extraction writes inside inherit the same entries.
@@ -153,12 +152,12 @@ WorkFolderSecurity MakeWorkFolderSecurity() {
     // right to change the access list would give the write right back.
     const std::wstring descriptorText = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;" + std::wstring(kReadAndExecuteRights) +
                                         L";;;" + userSid + L")(A;OICI;" + kReadAndExecuteRights + L";;;S-1-3-4)";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    WorkFolderSecurity descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptorText.c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
-        return nullptr;
+                                                              descriptor.put(), nullptr)) {
+        return WorkFolderSecurity();
     }
-    return WorkFolderSecurity(descriptor);
+    return descriptor;
 }
 
 int CreateWorkFolder(const std::wstring& folder) {
@@ -173,7 +172,3 @@ int CreateWorkFolder(const std::wstring& folder) {
     attributes.bInheritHandle = FALSE;
     return CreateDirectoryW(folder.c_str(), &attributes) ? 1 : 0;
 }
-
-WorkFolderSystemCalls& WorkFolderSystem() { return g_calls; }
-
-void ResetWorkFolderSystemCalls() { g_calls = RealCalls(); }

@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
+
+#include "common/unique_handle.h"
 
 // Result of ChooseWorkFolder.
 using WorkFolderStatus = int;
@@ -47,23 +48,16 @@ std::wstring MakeDatedFolderName(const std::wstring& driveRoot);
 // the folder already exists or the rights cannot be built; the folder is then not created.
 int CreateWorkFolder(const std::wstring& folder);
 
-struct LocalMemoryDeleter {
-    void operator()(void* memory) const noexcept { LocalFree(memory); }
-};
-using WorkFolderSecurity = std::unique_ptr<void, LocalMemoryDeleter>;
+using WorkFolderSecurity = qarv::UniqueLocalMemory<>;
 
 // The self-relative security descriptor CreateWorkFolder applies, or null when the current user's
 // identity cannot be read.
 WorkFolderSecurity MakeWorkFolderSecurity();
 
-// The platform calls the selection depends on, replaceable by a test where Wine cannot produce the
-// case (exact byte counts, a tick count past 2^31). The defaults are the real API.
-struct WorkFolderSystemCalls {
-    BOOL(WINAPI* getDiskFreeSpaceEx)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    UINT(WINAPI* getDriveType)(LPCWSTR);
-    DWORD(WINAPI* getTickCount)();
+// The platform calls of the selection a test may replace (common/platform_calls.h), where Wine
+// cannot produce the case: exact byte counts, a tick count past 2^31. Null: the real call.
+struct WorkFolderPlatformCalls {
+    BOOL(WINAPI* getDiskFreeSpaceEx)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER) = nullptr;
+    UINT(WINAPI* getDriveType)(LPCWSTR) = nullptr;
+    DWORD(WINAPI* getTickCount)() = nullptr;
 };
-
-// The table in use; a test may overwrite entries and must call ResetWorkFolderSystemCalls after.
-WorkFolderSystemCalls& WorkFolderSystem();
-void ResetWorkFolderSystemCalls();

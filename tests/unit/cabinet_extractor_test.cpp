@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 #include "payload/cabinet_extractor.h"
 #include "tests/support/file_tree.h"
@@ -93,10 +94,7 @@ protected:
         std::wmemset(m_programPath, L'x', std::size(m_programPath));
         m_programPath[std::size(m_programPath) - 1] = L'\0';
     }
-    void TearDown() override {
-        ResetCabinetLibraryLoader();
-        RemoveTree(m_root);
-    }
+    void TearDown() override { RemoveTree(m_root); }
 
     std::wstring Handmade(const std::vector<HandmadeCabinetFile>& files) {
         const std::wstring path = m_root + L"\\handmade.cab";
@@ -280,22 +278,22 @@ std::wstring SystemFolder() {
 TEST(CabinetLibrary, ComesFromTheSystemFolderAndIsUnloadedOnRelease) {
     CabinetApi api;
     ASSERT_EQ(LoadCabinetLibrary(api), 1);
-    ASSERT_NE(api.module, nullptr);
+    ASSERT_TRUE(api.module);
     EXPECT_NE(api.fdiCreate, nullptr);
     EXPECT_NE(api.fdiCopy, nullptr);
     EXPECT_NE(api.fdiIsCabinet, nullptr);
     EXPECT_NE(api.fdiDestroy, nullptr);
     wchar_t loaded[MAX_PATH] = {};
-    GetModuleFileNameW(api.module, loaded, MAX_PATH);
+    GetModuleFileNameW(api.module.get(), loaded, MAX_PATH);
     const std::wstring folder = SystemFolder() + L"\\";
     EXPECT_EQ(CompareStringOrdinal(loaded, static_cast<int>(folder.size()), folder.c_str(), -1, TRUE), CSTR_EQUAL) << loaded;
     // A second load on the same record keeps the first.
-    const HMODULE first = api.module;
+    const HMODULE first = api.module.get();
     EXPECT_EQ(LoadCabinetLibrary(api), 1);
-    EXPECT_EQ(api.module, first);
+    EXPECT_EQ(api.module.get(), first);
     ReleaseCabinetApi(api);
-    EXPECT_EQ(api.module, nullptr);
-    EXPECT_EQ(api.context, nullptr);
+    EXPECT_FALSE(api.module);
+    EXPECT_FALSE(api.context);
     ReleaseCabinetApi(api);  // repeatable
 }
 
@@ -305,10 +303,10 @@ HMODULE LoadNothing() { return nullptr; }
 
 TEST_F(CabinetExtraction, LibraryWithoutFDIIsCabinetIsRefusedAndUnloaded) {
     ASSERT_TRUE(Exists(LackingLibraryPath()));
-    SetCabinetLibraryLoader(LoadLackingLibrary);
+    qarv::PlatformCallsScope<CabinetExtractorPlatformCalls> loader({LoadLackingLibrary});
     CabinetApi api;
     EXPECT_EQ(LoadCabinetLibrary(api), 0);
-    EXPECT_EQ(api.module, nullptr);
+    EXPECT_FALSE(api.module);
     EXPECT_EQ(api.fdiCreate, nullptr);
     EXPECT_EQ(GetModuleHandleW(LackingLibraryPath().c_str()), nullptr);
 
@@ -317,11 +315,11 @@ TEST_F(CabinetExtraction, LibraryWithoutFDIIsCabinetIsRefusedAndUnloaded) {
     EXPECT_TRUE(ProgramPathUntouched());
     EXPECT_TRUE(ListFolder(m_work).empty());
 
-    SetCabinetLibraryLoader(LoadNothing);
+    loader.calls().loadCabinetLibrary = LoadNothing;
     EXPECT_EQ(ExtractCabinet(DataPath(L"one.cab").c_str(), m_work.c_str(), m_programPath), 0);
 
     // And back on the system library, the same cabinet extracts.
-    ResetCabinetLibraryLoader();
+    loader.calls().loadCabinetLibrary = nullptr;
     EXPECT_EQ(ExtractCabinet(DataPath(L"one.cab").c_str(), m_work.c_str(), m_programPath), 1);
 }
 

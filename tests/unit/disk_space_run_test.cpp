@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/progress_dialog.h"
+#include "common/platform_calls.h"
 #include "framework/app_resources.h"
 #include "res/resource_ids.h"
 #include "setup/exit_codes.h"
@@ -36,12 +37,10 @@ protected:
     void SetUp() override {
         qarv::test::DeleteHklmTree(L"SOFTWARE\\Qarv");  // a machine without the product
         qarv::test::ClearPendingFileRenames();
-        WorkFolderSystem().getDiskFreeSpaceEx = FakeFreeSpace;
     }
-    void TearDown() override {
-        ResetWorkFolderSystemCalls();
-        qarv::test::DeleteHklmValue(qarv::test::kRunKey, L"QarvPro2009Setup");
-    }
+    void TearDown() override { qarv::test::DeleteHklmValue(qarv::test::kRunKey, L"QarvPro2009Setup"); }
+
+    qarv::PlatformCallsScope<WorkFolderPlatformCalls> m_fakeFreeSpace{{FakeFreeSpace}};
 };
 
 TEST_F(DiskSpaceRunTest, TooLittleRoomShowsTheDiskSpaceMessageAndEnds) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 
 #include "payload/file_digest.h"
@@ -94,8 +95,7 @@ BOOL WINAPI FailingAcquire(HCRYPTPROV* provider, LPCWSTR, LPCWSTR, DWORD, DWORD 
 }
 
 TEST(FileDigest, OnlyTheMissingKeySetIsRetriedAndOnlyOnce) {
-    qarv::ScopeExit reset([] { ResetDigestAcquireContext(); });
-    SetDigestAcquireContext(FailingAcquire);
+    qarv::PlatformCallsScope<FileDigestPlatformCalls> failing({FailingAcquire});
     wchar_t text[kDigestTextCapacity];
     std::wmemset(text, L'#', kDigestTextCapacity);
 
@@ -110,7 +110,7 @@ TEST(FileDigest, OnlyTheMissingKeySetIsRetriedAndOnlyOnce) {
     EXPECT_EQ(g_acquireFlags, (std::vector<DWORD>{0}));
     EXPECT_EQ(std::wstring(text, kDigestTextCapacity), std::wstring(kDigestTextCapacity, L'#'));
 
-    ResetDigestAcquireContext();
+    failing.calls().cryptAcquireContext = nullptr;
     EXPECT_EQ(Digest(DigestData(L"abc.bin")), L"900150983CD24FB0D6963F7D28E17F72");
 }
 

@@ -13,6 +13,7 @@
 #include "framework/dialog.h"
 #include "framework/progress_ctrl.h"
 #include "framework/win_app.h"
+#include "framework/worker_thread.h"
 #include "res/resource_ids.h"
 #include "tests/support/window_probe.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_calls.h"
 #include "diag/trace.h"
 #include "legacy/process_termination.h"
 #include "tests/support/previous_generation_layout.h"
@@ -101,9 +102,10 @@ protected:
             DeleteFileW((folder + L"\\Qarv2006.exe").c_str());
             RemoveDirectoryW(folder.c_str());
         }
-        ResetProcessTerminationApi();
     }
 
+    // The real calls unless a test replaces one; put back when the test ends, however it ends.
+    qarv::PlatformCallsScope<ProcessTerminationPlatformCalls> m_platform;
     std::deque<UniqueKernelHandle> m_processes;
     std::vector<std::wstring> m_folders;
 };
@@ -237,7 +239,7 @@ TEST_F(ProcessTerminationTest, TraceLinesInOrderOnlyWhileTheGateIsOpen) {
 TEST_F(ProcessTerminationTest, NoProcessListMeansOneAndNothingEnded) {
     const std::wstring program = PlaceProgram(L"C:\\Qarv termination test");
     UniqueKernelHandle& process = Start(program);
-    ProcessTerminationPlatform().createToolhelp32Snapshot = [](DWORD, DWORD) -> HANDLE {
+    m_platform.calls().createToolhelp32Snapshot = [](DWORD, DWORD) -> HANDLE {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     };
@@ -291,7 +293,7 @@ TEST_F(ProcessTerminationTest, WindowWhoseProcessEndedBeforeTheOpenEndsNoOtherPr
 
     g_reusedIdProcess = bystander.get();
     g_opens = 0;
-    ProcessTerminationPlatform().openProcess = OpenAfterTheIdWentToAnother;
+    m_platform.calls().openProcess = OpenAfterTheIdWentToAnother;
     EXPECT_EQ(TerminateByWindow(), 0);
     EXPECT_EQ(g_opens, 1);
     EXPECT_TRUE(Ended(windowOwner));
@@ -299,7 +301,7 @@ TEST_F(ProcessTerminationTest, WindowWhoseProcessEndedBeforeTheOpenEndsNoOtherPr
     g_reusedIdProcess = nullptr;
 
     // With the real open, the same window rules end the window's process as before.
-    ResetProcessTerminationApi();
+    m_platform.calls().openProcess = nullptr;
     UniqueKernelHandle& secondOwner = Start(PlaceProgram(L"C:\\Qarv termination test"), L"The Qarv2006 window");
     ASSERT_NE(qarv::test::WaitForWindow(L"Qarv2006", L"The Qarv2006 window", 10000), nullptr);
     EXPECT_NE(TerminateByWindow(), 0);

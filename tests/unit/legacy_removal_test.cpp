@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_calls.h"
 #include "legacy/previous_generation.h"
 #include "tests/support/previous_generation_layout.h"
 #include "tests/support/test_paths.h"
@@ -50,14 +51,12 @@ protected:
     void SetUp() override {
         ClearBuffers();
         g_waits.clear();
-        PreviousGenerationPlatform().sleep = RecordWait;
     }
 
     void TearDown() override {
         t::RemovePreviousGenerationLayout(m_generation);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kQarvKey);
         t::SetMachineString(kRunKey, L"QarvTestBystander", nullptr);
-        ResetPreviousGenerationApi();
         ClearBuffers();
     }
 
@@ -75,6 +74,9 @@ protected:
     }
 
     t::PreviousGeneration m_generation;
+
+    // The waits are recorded, not slept; a test that needs the real wait sets the entry to null.
+    qarv::PlatformCallsScope<PreviousGenerationPlatformCalls> m_platform{{RecordWait}};
 };
 
 TEST_F(PreviousGenerationRemovalTest, RemovesEveryTargetOfTheTableAndNothingElse) {
@@ -164,11 +166,11 @@ TEST_F(PreviousGenerationRemovalTest, NothingRecordedMeansNothingRemovedAndNoWai
         SCOPED_TRACE(c.name);
         c.arrange();
         g_waits.clear();
-        PreviousGenerationPlatform().sleep = Sleep;
+        m_platform.calls().sleep = nullptr;
         const DWORD start = GetTickCount();
         RemovePreviousGeneration();
         EXPECT_LT(GetTickCount() - start, 1000u);
-        PreviousGenerationPlatform().sleep = RecordWait;
+        m_platform.calls().sleep = RecordWait;
         RemovePreviousGeneration();
         EXPECT_TRUE(g_waits.empty());
 
@@ -186,7 +188,7 @@ TEST_F(PreviousGenerationRemovalTest, NothingRecordedMeansNothingRemovedAndNoWai
 
 TEST_F(PreviousGenerationRemovalTest, HungUpdaterHoldsTheRemovalOnlyForTheBound) {
     LayOut(/*hungUpdater=*/true);
-    PreviousGenerationPlatform().sleep = Sleep;
+    m_platform.calls().sleep = nullptr;
     const DWORD start = GetTickCount();
     EXPECT_NE(RemoveUpdater(), 0);
     const DWORD elapsed = GetTickCount() - start;
@@ -261,12 +263,10 @@ HINSTANCE WINAPI RecordShellExecute(HWND, LPCSTR verb, LPCSTR file, LPCSTR param
 TEST(PreviousGenerationUnregistration, StartsTheSystemsRegsvr32ByItsFullPath) {
     qarv::ScopeExit cleanup([] {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kQarvKey);
-        ResetPreviousGenerationApi();
         ClearBuffers();
     });
     ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", L"C:\\Old Qarv"));
-    PreviousGenerationPlatform().sleep = [](DWORD) {};
-    PreviousGenerationPlatform().shellExecuteA = RecordShellExecute;
+    qarv::PlatformCallsScope<PreviousGenerationPlatformCalls> platform({[](DWORD) {}, RecordShellExecute});
     g_shellExecutes.clear();
 
     RemovePreviousGeneration();
@@ -288,7 +288,7 @@ TEST_F(PreviousGenerationRemovalTest, QuoteInTheFolderStartsNoUnregistration) {
     const std::wstring smuggled = m_generation.folder + L"\\ShellMenu.dll\" \"C:\\nowhere";
     ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", smuggled.c_str()));
     // The start itself is recorded, so no regsvr32 is started that the test would have to wait out.
-    PreviousGenerationPlatform().shellExecuteA = RecordShellExecute;
+    m_platform.calls().shellExecuteA = RecordShellExecute;
     g_shellExecutes.clear();
 
     RemovePreviousGeneration();
@@ -377,10 +377,11 @@ TEST(PreviousGenerationFolderValue, IsReadWholeOrNotAtAll) {
     // A folder of 1,023 characters: every name built from it is too long and skipped, while the
     // steps that need no name still run.
     ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", std::wstring(longest.begin(), longest.end()).c_str()));
-    PreviousGenerationPlatform().sleep = RecordWait;
     g_waits.clear();
-    RemovePreviousGeneration();
-    ResetPreviousGenerationApi();
+    {
+        qarv::PlatformCallsScope<PreviousGenerationPlatformCalls> recordedWaits({RecordWait});
+        RemovePreviousGeneration();
+    }
     EXPECT_EQ(g_waits, (std::vector<DWORD>{2000, 2000, 2000}));
     EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
 }

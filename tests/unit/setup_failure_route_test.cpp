@@ -16,7 +16,9 @@
 #include <thread>
 
 #include "app/progress_dialog.h"
+#include "common/platform_calls.h"
 #include "framework/app_resources.h"
+#include "framework/worker_thread.h"
 #include "res/resource_ids.h"
 #include "tests/support/window_probe.h"
 
@@ -79,7 +81,6 @@ protected:
     void TearDown() override {
         g_failAllocationsOnThread = 0;
         g_throwInRegistration = false;
-        qarv::ResetWorkerThreadApi();
         g_calls = nullptr;
     }
 
@@ -130,7 +131,7 @@ TEST_F(SetupFailureRouteTest, WorkerOutOfMemoryReportsWithoutAllocatingAndCancel
 }
 
 TEST_F(SetupFailureRouteTest, WorkerThatCannotStartEndsTheDialogWithTheSetupError) {
-    qarv::WorkerThreadPlatform().beginThread = RefuseThread;
+    qarv::PlatformCallsScope<qarv::WorkerThreadPlatformCalls> refusedThreads({RefuseThread});
     MessageBoxSeen box;
     int boxes = 0;
     EXPECT_EQ(RunDialog(box, boxes), IDCANCEL);
@@ -139,7 +140,7 @@ TEST_F(SetupFailureRouteTest, WorkerThatCannotStartEndsTheDialogWithTheSetupErro
     EXPECT_EQ(m_calls.removals, 0);
 
     // The real thread start runs the worker again.
-    qarv::ResetWorkerThreadApi();
+    refusedThreads.calls().beginThread = nullptr;
     g_failAllocationsOnThread = 0;
     EXPECT_EQ(RunDialog(box, boxes), IDCANCEL);
     EXPECT_EQ(m_calls.removals, 1);

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 #include "setup/work_folder.h"
 #include "tests/support/installed_temp_folder.h"
@@ -95,15 +96,15 @@ protected:
         g_disks = FakeDisks{};
         g_disks.types[WindowsRoot()] = DRIVE_FIXED;
         g_disks.tick = 12345678;
-        WorkFolderSystem() = {FakeFreeSpace, FakeDriveType, FakeTickCount};
     }
-    void TearDown() override { ResetWorkFolderSystemCalls(); }
 
     void WindowsDriveFree(ULONGLONG bytes) { g_disks.freeBytes[WindowsRoot()] = bytes; }
     void Drive(const wchar_t* root, UINT type, ULONGLONG bytes) {
         g_disks.types[root] = type;
         g_disks.freeBytes[root] = bytes;
     }
+
+    qarv::PlatformCallsScope<WorkFolderPlatformCalls> m_fakeDisks{{FakeFreeSpace, FakeDriveType, FakeTickCount}};
 };
 
 TEST_F(WorkFolderWithFakeDisks, RefusalsAndFailuresLeaveNoName) {

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "common/unique_handle.h"
+
 namespace qarv {
 namespace {
 
@@ -46,16 +48,16 @@ DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const Debug
     DebugCaptureResult result;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
+    UniqueProcessInformation debuggee;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');
     if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
-                        currentDirectory, &startup, &info)) {
+                        currentDirectory, &startup, debuggee.put())) {
         result.startError = GetLastError();
         return result;
     }
     result.started = true;
-    if (callbacks.onStarted) callbacks.onStarted(info.dwProcessId, info.hProcess);
+    if (callbacks.onStarted) callbacks.onStarted(debuggee.processId(), debuggee.process());
 
     const ULONGLONG deadline = timeoutMs == INFINITE ? 0 : GetTickCount64() + timeoutMs;
     bool running = true;
@@ -64,23 +66,27 @@ DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const Debug
         if (!WaitForDebugEvent(&event, 100)) {
             if (deadline != 0 && !result.timedOut && GetTickCount64() > deadline) {
                 result.timedOut = true;
-                TerminateProcess(info.hProcess, 0xDEAD);
+                TerminateProcess(debuggee.process(), 0xDEAD);
             }
             continue;
         }
         DWORD continueStatus = DBG_CONTINUE;
         switch (event.dwDebugEventCode) {
-            case CREATE_PROCESS_DEBUG_EVENT:
-                if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+            // The image file handles are the debugger's to close; the event's process and thread
+            // handles belong to the system.
+            case CREATE_PROCESS_DEBUG_EVENT: {
+                const UniqueKernelHandle image(event.u.CreateProcessInfo.hFile);
                 break;
-            case LOAD_DLL_DEBUG_EVENT:
-                if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+            }
+            case LOAD_DLL_DEBUG_EVENT: {
+                const UniqueKernelHandle image(event.u.LoadDll.hFile);
                 break;
+            }
             case OUTPUT_DEBUG_STRING_EVENT: {
                 const OUTPUT_DEBUG_STRING_INFO& output = event.u.DebugString;
                 const std::wstring text = output.fUnicode
-                                              ? ReadRemoteString<wchar_t>(info.hProcess, output.lpDebugStringData)
-                                              : AnsiToWide(ReadRemoteString<char>(info.hProcess, output.lpDebugStringData));
+                                              ? ReadRemoteString<wchar_t>(debuggee.process(), output.lpDebugStringData)
+                                              : AnsiToWide(ReadRemoteString<char>(debuggee.process(), output.lpDebugStringData));
                 if (callbacks.onOutput) callbacks.onOutput(text);
                 break;
             }
@@ -99,8 +105,6 @@ DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const Debug
         }
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
     }
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
     return result;
 }
 
