@@ -69,13 +69,15 @@ TEST_F(RegistryValueTest, LongerValueFailsWithoutTouchingPastTheBuffer) {
     EXPECT_TRUE(qarv::ReadRegistryValue(key.get(), "expand", qarv::kAnyRegistryType, qarv::RegistrySize::kUpToCapacity,
                                         ansi, 16));
     EXPECT_STREQ(ansi, "C:\\Qarv");
-    // Text is never a double word, even when it is four bytes long.
-    qarv::test::SetHklmValue(kTestKey, L"four", REG_SZ, L"ab", 4);
+    // Four bytes of another type are no double word, unless any type is accepted.
+    const BYTE four[] = {1, 2, 3, 4};
+    qarv::test::SetHklmValue(kTestKey, L"four", REG_BINARY, four, sizeof(four));
     DWORD word = 0;
     EXPECT_FALSE(qarv::ReadRegistryValue(key.get(), L"four", REG_DWORD, qarv::RegistrySize::kExactlyCapacity, &word,
                                          sizeof(word)));
-    EXPECT_TRUE(qarv::ReadRegistryValue(key.get(), L"four", qarv::kAnyRegistryType, qarv::RegistrySize::kExactlyCapacity,
-                                        &word, sizeof(word)));
+    EXPECT_TRUE(qarv::ReadRegistryValue(key.get(), L"four", qarv::kAnyRegistryType,
+                                        qarv::RegistrySize::kExactlyCapacity, &word, sizeof(word)));
+    EXPECT_EQ(word, 0x04030201u);
 }
 
 }  // namespace
