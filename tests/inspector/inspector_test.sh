@@ -1,6 +1,6 @@
 #!/bin/sh
 # The inspector on this build's launcher, as release engineers and QA use it:
-#   payload_viewer_test.sh INSPECTOR LAUNCHER ARCH PAYLOAD.bin EXE-WITHOUT-PAYLOAD DEMO-STAGE|- WORKDIR
+#   inspector_test.sh INSPECTOR LAUNCHER ARCH PAYLOAD.bin EXE-WITHOUT-PAYLOAD DEMO-STAGE|- WORKDIR
 # Checks the listing and the program's MD5 against the files the packer packed, the reported
 # payload offsets against the payload the packer made, and that damaged, truncated and foreign
 # files each get their own exit status and a plain message, never a crash.
