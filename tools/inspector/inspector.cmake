@@ -30,18 +30,14 @@ set_tests_properties(inspector_launcher PROPERTIES TIMEOUT 300)
 find_path(QARV_MINGW_ZLIB_INCLUDE zlib.h)
 find_library(QARV_MINGW_ZLIB NAMES libz.a)
 if(QARV_MINGW_ZLIB_INCLUDE AND QARV_MINGW_ZLIB)
+  include(${CMAKE_SOURCE_DIR}/tools/cabinet/cabinet.cmake)
   add_executable(qarv_inspector ${CMAKE_SOURCE_DIR}/tools/inspector/inspector_main.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/inspector/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_reader.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/inspector/authenticode.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/sha256.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/inspector/signature_report.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/packer/md5.cpp ${CMAKE_SOURCE_DIR}/payload/scramble_transform.cpp
-                 ${CMAKE_SOURCE_DIR}/payload/file_name_rule.cpp)
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_data.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/authenticode.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/signature_report.cpp)
   set_target_properties(qarv_inspector PROPERTIES OUTPUT_NAME qarv-inspector)
-  target_include_directories(qarv_inspector PRIVATE ${CMAKE_SOURCE_DIR}/tools/inspector ${CMAKE_SOURCE_DIR}
-                             ${CMAKE_SOURCE_DIR}/tools/packer ${QARV_MINGW_ZLIB_INCLUDE})
-  # The C99 printf family: the report prints 64-bit and size_t values.
-  target_compile_definitions(qarv_inspector PRIVATE __USE_MINGW_ANSI_STDIO=1)
-  target_link_libraries(qarv_inspector PRIVATE ${QARV_MINGW_ZLIB})
+  target_include_directories(qarv_inspector PRIVATE ${CMAKE_SOURCE_DIR}/tools/inspector ${QARV_MINGW_ZLIB_INCLUDE})
+  # CryptoAPI digests and the C99 printf family (64-bit and size_t values) come with the shared code.
+  target_link_libraries(qarv_inspector PRIVATE qarv_tools_cabinet ${QARV_MINGW_ZLIB})
   target_link_options(qarv_inspector PRIVATE ${QARV_STATIC_LINK} ${QARV_REPRODUCIBLE_LINK})
   # Under Wine (x86_64 only): the Windows build must report what the host build reports.
   if(QARV_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
