@@ -190,7 +190,7 @@ void CheckNamesAsTheLauncherDoes(const std::vector<CabinetEntry>& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string problem = ProblemWithEntryName(entries[i].name);
         if (!problem.empty()) throw PackerError("file '" + tools::PrintableText(entries[i].name) + "' in the cabinet " + problem);
-        // Names that are not the UTF-8 they claim come first, in cabinet order.
+        // A name that is not the UTF-8 it claims is refused where it stands, before any clash.
         for (const tools::RefusedName& name : refused) {
             if (name.index == i && name.problem == qarv::NameProblem::kNotUtf8) {
                 throw PackerError(tools::DescribeRefusedName(entries, name, " in the cabinet"));
