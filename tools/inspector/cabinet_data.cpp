@@ -84,8 +84,9 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
     for (std::size_t f = 0; f < cabinet.folders.size(); ++f) {
         const std::uint16_t method = cabinet.folders[f].compression & kCompressionMask;
         if (method != kCompressionNone && method != kCompressionMszip) {
-            return Problem(CabinetStatus::kUnsupported,
-                           "folder " + std::to_string(f) + " uses " + CompressionName(method) + " compression (method " + std::to_string(method) + "), which this inspector does not decode");
+            return Problem(CabinetStatus::kUnsupported, "folder " + std::to_string(f) + " uses " + CompressionName(method) +
+                                                            " compression (method " + std::to_string(method) +
+                                                            "), which this inspector does not decode");
         }
     }
 
