@@ -9,25 +9,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # An independent descrambler (the launcher's transform, written from its definition).
-cat > descramble.py <<'PY'
-import sys
-data = bytearray(open(sys.argv[1], 'rb').read())
-for start in range(0, len(data), 4096):
-    length = min(4096, len(data) - start)
-    k = (length % 256) ^ 0x5D
-    for i in range(length):
-        b = data[start + i]
-        m = i % 4
-        if m == 0: b ^= k
-        elif m == 1: b = (b - k) % 256
-        elif m == 2: b = ~b & 0xFF
-        else:
-            r = k & 7
-            b = ((b >> r) | (b << (8 - r))) & 0xFF
-        data[start + i] = b
-        k = (k + 1) % 256
-sys.stdout.buffer.write(data)
-PY
+support=$(cd "$(dirname "$0")/../support" && pwd)
+descramble() { python3 "$support/payload_scrambler.py" descramble "$1" "$2"; }
 
 mkdir installer
 head -c 20000 /dev/urandom > installer/setup.exe
@@ -49,7 +32,7 @@ grep -q "program MD5  $expected_md5  setup.exe" report.txt || fail "report lacks
 chunks=$(( ($(stat -c %s kept.cab) + 4095) / 4096 ))
 grep -q "in $chunks chunks" report.txt || fail "report lacks the chunk count $chunks"
 [ "$(stat -c %s payload.bin)" = "$(stat -c %s kept.cab)" ] || fail "payload and cabinet sizes differ"
-python3 descramble.py payload.bin > descrambled.cab && cmp -s descrambled.cab kept.cab || fail "payload does not descramble to the cabinet"
+descramble payload.bin descrambled.cab && cmp -s descrambled.cab kept.cab || fail "payload does not descramble to the cabinet"
 cmp -s payload.bin kept.cab && fail "payload is not scrambled"
 
 # Same inputs, same bytes: a second run, and the kept cabinet packed as a cabinet.
@@ -129,6 +112,32 @@ header = b'MSCF' + struct.pack('<IIIIIBBHHHHH', 0, 44, 0, 44, 0, 3, 1, 1, 0, 0, 
 open('empty.cab', 'wb').write(header)
 PY
 expect_refusal "no files" --output out.bin --cabinet empty.cab
+
+# The command line: a missing value, an unknown option or a stray argument is a usage error (2),
+# told in one line before the usage text; --help prints the usage text alone, and exits 0.
+usage_error() {  # usage_error STATUS FIRST-LINE packer-arguments...
+  want="$1"; line="$2"; shift 2
+  rm -f out.bin
+  "$packer" "$@" >usage.out 2>usage.err; got=$?
+  [ "$got" = "$want" ] || fail "'$*': exit $got, expected $want"
+  [ "$(head -n 1 usage.err)" = "$line" ] || fail "'$*': message '$(head -n 1 usage.err)', expected '$line'"
+  [ -e out.bin ] && fail "'$*' wrote a payload"
+}
+usage_error 2 "qarv-packer: --output needs a value" --folder installer --program setup.exe --output
+grep -q '^usage: qarv-packer ' usage.err || fail "no usage text after a usage error"
+usage_error 2 "qarv-packer: unknown option --bogus" --output out.bin --bogus x --cabinet kept.cab
+usage_error 2 "qarv-packer: unknown option -x" -x --output out.bin --cabinet kept.cab
+usage_error 2 "qarv-packer: unknown option stray" --output out.bin stray --cabinet kept.cab
+usage_error 2 "qarv-packer: give --output, and either --cabinet or --folder with --program" --output out.bin
+usage_error 2 "qarv-packer: --attributes takes NAME=LETTERS" --output out.bin --folder installer --program setup.exe --attributes rh
+usage_error 2 "qarv-packer: --date and --attributes go with --folder; a given cabinet is packed as it is" \
+  --output out.bin --cabinet kept.cab --date "2009-03-16 08:30:00"
+usage_error 1 "qarv-packer: error: bad attributes 'q': use the letters r, h, s, a, or - for none" \
+  --output out.bin --folder installer --program setup.exe --attributes notes.txt=q
+usage_error 1 "qarv-packer: error: bad date '2009-02-30 08:30:00': give YYYY-MM-DD HH:MM:SS, years 1980 to 2107, even seconds" \
+  --output out.bin --folder installer --program setup.exe --date "2009-02-30 08:30:00"
+"$packer" --output out.bin --help >usage.out 2>usage.err; got=$?
+[ "$got" = 0 ] && [ ! -s usage.err ] && grep -q '^usage: qarv-packer ' usage.out || fail "--help: exit $got, $(cat usage.err)"
 
 # A broken cabinet: a valid header over damaged data.
 cp kept.cab broken.cab && printf 'XXXXXXXXXXXXXXXX' | dd of=broken.cab bs=1 seek=400 conv=notrunc 2>/dev/null

@@ -10,6 +10,7 @@
 // program to start, in the form the launcher's trace shows. Nothing is written unless all of that
 // succeeds; the payload appears whole or not at all.
 #include <dirent.h>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,13 +21,15 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cabinet_layout.h"
-#include "md5.h"
-#include "payload/file_name_rule.h"
+#include "cabinet_text.h"
+#include "digest.h"
+#include "launcher_name_rule.h"
 #include "payload/scramble_transform.h"
 #include "run_program.h"
 
@@ -183,22 +186,20 @@ std::vector<std::string> InstallerFiles(const std::string& folder, const std::st
 // are one file to Windows, would fail every user's setup. Throws PackerError naming the first.
 void CheckNamesAsTheLauncherDoes(const std::vector<CabinetEntry>& entries) {
     if (entries.empty()) throw PackerError("the cabinet holds no files: the launcher would have no program to start");
-    std::vector<std::u16string> names;
-    for (const CabinetEntry& entry : entries) {
-        const std::string problem = ProblemWithEntryName(entry.name);
-        if (!problem.empty()) throw PackerError("file '" + entry.name + "' in the cabinet " + problem);
-        std::u16string name;
-        if (!qarv::DecodeCabinetName(entry.name, (entry.attributes & qarv::kCabinetNameIsUtf8) != 0, name)) {
-            throw PackerError("file '" + entry.name + "' in the cabinet " + qarv::DescribeNameProblem(qarv::NameProblem::kNotUtf8));
+    const std::vector<tools::RefusedName> refused = tools::RefusedNames(entries);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string problem = ProblemWithEntryName(entries[i].name);
+        if (!problem.empty()) throw PackerError("file '" + tools::PrintableText(entries[i].name) + "' in the cabinet " + problem);
+        // A name that is not the UTF-8 it claims is refused where it stands, before any clash.
+        for (const tools::RefusedName& name : refused) {
+            if (name.index == i && name.problem == qarv::NameProblem::kNotUtf8) {
+                throw PackerError(tools::DescribeRefusedName(entries, name, " in the cabinet"));
+            }
         }
-        names.push_back(name);
     }
-    const std::vector<qarv::NamedProblem> problems = qarv::CheckPayloadNames(names);
-    if (problems.empty()) return;
-    const qarv::NamedProblem& first = problems.front();
-    std::string message = "file '" + entries[first.index].name + "' in the cabinet " + qarv::DescribeNameProblem(first.problem);
-    if (first.problem == qarv::NameProblem::kSameFile) message += ": '" + entries[first.clashesWith].name + "'";
-    throw PackerError(message + "; the launcher would refuse the payload");
+    if (refused.empty()) return;
+    throw PackerError(tools::DescribeRefusedName(entries, refused.front(), " in the cabinet") +
+                      "; the launcher would refuse the payload");
 }
 
 int Pack(const Options& options) {
@@ -233,7 +234,9 @@ int Pack(const Options& options) {
     }
     if (!options.date.empty()) {
         std::uint16_t date = 0, time = 0;
-        ParseDosDateTime(options.date, date, time);
+        if (!tools::ParseDosDateTime(options.date, date, time)) {
+            throw PackerError("bad date '" + options.date + "': give YYYY-MM-DD HH:MM:SS, years 1980 to 2107, even seconds");
+        }
         for (CabinetEntry& entry : entries) {
             SetEntryDateTime(cabinet, entry, date, time);
             entry.date = date;
@@ -251,9 +254,9 @@ int Pack(const Options& options) {
     if (programBytes.size() != program.size) {
         throw PackerError("reading the program to start: '" + program.name + "' did not come back whole from the cabinet");
     }
-    Md5 md5;
+    tools::Digest md5(tools::DigestAlgorithm::kMd5);
     md5.Update(programBytes.data(), programBytes.size());
-    const std::string programDigest = md5.FinishHex();
+    const std::string programDigest = tools::HexBytes(md5.Finish());
 
     std::vector<std::uint8_t> payload = cabinet;
     ScramblePayload(payload.data(), payload.size());
@@ -271,7 +274,7 @@ int Pack(const Options& options) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const CabinetEntry& entry = entries[i];
         std::printf("  %-4zu %-32s %10u  %-11s %s%s\n", i + 1, entry.name.c_str(), entry.size,
-                    FormatAttributes(entry.attributes).c_str(), FormatDosDateTime(entry.date, entry.time).c_str(),
+                    tools::FormatAttributes(entry.attributes).c_str(), tools::DescribeDosDateTime(entry.date, entry.time).c_str(),
                     i + 1 == entries.size() ? "  <- program to start (closed last)" : "");
     }
     const std::size_t chunks = PayloadChunkCount(payload.size());
@@ -285,41 +288,64 @@ int Pack(const Options& options) {
     return 0;
 }
 
-int ParseArguments(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string flag = argv[i];
-        if (flag == "--help" || flag == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "qarv-packer: %s needs a value\n%s", flag.c_str(), kUsage);
-            return kExitUsage;
-        }
-        const std::string value = argv[++i];
-        if (flag == "--output") {
-            options.output = value;
-        } else if (flag == "--cabinet") {
-            options.cabinet = value;
-        } else if (flag == "--folder") {
-            options.folder = value;
-        } else if (flag == "--program") {
-            options.program = value;
-        } else if (flag == "--keep-cabinet") {
-            options.keepCabinet = value;
-        } else if (flag == "--date") {
-            options.date = value;
-        } else if (flag == "--attributes") {
-            const std::size_t equals = value.rfind('=');
-            if (equals == std::string::npos || equals == 0) {
-                std::fprintf(stderr, "qarv-packer: --attributes takes NAME=LETTERS\n");
-                return kExitUsage;
+// The command line in `options`; an exit status instead when the run ends here (help: 0, a usage
+// error: 2, its message printed). Throws PackerError for bad attribute letters.
+std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
+    enum { kOutput = 256, kCabinet, kFolder, kProgram, kKeepCabinet, kDate, kAttributes };
+    static const option kOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"output", required_argument, nullptr, kOutput},
+        {"cabinet", required_argument, nullptr, kCabinet},
+        {"folder", required_argument, nullptr, kFolder},
+        {"program", required_argument, nullptr, kProgram},
+        {"keep-cabinet", required_argument, nullptr, kKeepCabinet},
+        {"date", required_argument, nullptr, kDate},
+        {"attributes", required_argument, nullptr, kAttributes},
+        {nullptr, 0, nullptr, 0},
+    };
+    // Messages are the packer's own ("opterr = 0", ':' first): a missing value and an unknown
+    // option are told apart. '-' first keeps the arguments in order and hands over the rest as 1.
+    opterr = 0;
+    for (;;) {
+        const int at = optind;  // the argument being read: getopt_long only moves past it
+        const int code = getopt_long(argc, argv, "-:h", kOptions, nullptr);
+        if (code == -1) break;
+        switch (code) {
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case kOutput: options.output = optarg; break;
+            case kCabinet: options.cabinet = optarg; break;
+            case kFolder: options.folder = optarg; break;
+            case kProgram: options.program = optarg; break;
+            case kKeepCabinet: options.keepCabinet = optarg; break;
+            case kDate: options.date = optarg; break;
+            case kAttributes: {
+                const std::string value = optarg;
+                const std::size_t equals = value.rfind('=');
+                if (equals == std::string::npos || equals == 0) {
+                    std::fprintf(stderr, "qarv-packer: --attributes takes NAME=LETTERS\n");
+                    return kExitUsage;
+                }
+                const std::string letters = value.substr(equals + 1);
+                std::uint16_t attributes = 0;
+                if (!tools::ParseAttributeLetters(letters, attributes)) {
+                    throw PackerError("bad attributes '" + letters + "': use the letters r, h, s, a, or - for none");
+                }
+                options.attributes.emplace_back(value.substr(0, equals), attributes);
+                break;
             }
-            options.attributes.emplace_back(value.substr(0, equals), ParseAttributeLetters(value.substr(equals + 1)));
-        } else {
-            std::fprintf(stderr, "qarv-packer: unknown option %s\n%s", flag.c_str(), kUsage);
-            return kExitUsage;
+            case ':':
+                std::fprintf(stderr, "qarv-packer: %s needs a value\n%s", argv[at], kUsage);
+                return kExitUsage;
+            default:  // '?', or 1: an argument that is no option
+                std::fprintf(stderr, "qarv-packer: unknown option %s\n%s", code == 1 ? optarg : argv[at], kUsage);
+                return kExitUsage;
         }
+    }
+    if (optind < argc) {  // after "--"
+        std::fprintf(stderr, "qarv-packer: unknown option %s\n%s", argv[optind], kUsage);
+        return kExitUsage;
     }
     if (options.output.empty() || options.cabinet.empty() == options.folder.empty() ||
         options.folder.empty() != options.program.empty()) {
@@ -330,7 +356,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
         std::fprintf(stderr, "qarv-packer: --date and --attributes go with --folder; a given cabinet is packed as it is\n");
         return kExitUsage;
     }
-    return 0;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -339,7 +365,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     try {
         packer::Options options;
-        if (const int usage = packer::ParseArguments(argc, argv, options)) return usage;
+        if (const std::optional<int> status = packer::ParseArguments(argc, argv, options)) return *status;
         return packer::Pack(options);
     } catch (const packer::PackerError& error) {
         std::fprintf(stderr, "qarv-packer: error: %s\n", error.what());

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The inspector on this build's launcher, as release engineers and QA use it:
-#   payload_viewer_test.sh INSPECTOR LAUNCHER ARCH PAYLOAD.bin EXE-WITHOUT-PAYLOAD DEMO-STAGE|- WORKDIR
+#   inspector_test.sh INSPECTOR LAUNCHER ARCH PAYLOAD.bin EXE-WITHOUT-PAYLOAD DEMO-STAGE|- WORKDIR
 # Checks the listing and the program's MD5 against the files the packer packed, the reported
 # payload offsets against the payload the packer made, and that damaged, truncated and foreign
 # files each get their own exit status and a plain message, never a crash.
@@ -56,29 +56,11 @@ cmp -s embedded.bin "$payload" || fail "the bytes at payload_offset=$offset are 
 # --- Other cabinets in the payload's place ----------------------------------------------------
 # implant CABINET OUT.exe: the launcher with CABINET, cut or zero-padded to the payload's size,
 # scrambled by an independent scrambler (written from the transform's definition) in its place.
+support=$(cd "$(dirname "$0")/../support" && pwd)
 implant() {
-  python3 - "$launcher" "$offset" "$size" "$1" "$2" <<'PY'
-import sys
-launcher, offset, size, cabinet, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], sys.argv[5]
-data = bytearray(open(launcher, 'rb').read())
-payload = bytearray(open(cabinet, 'rb').read()[:size].ljust(size, b'\0'))
-for start in range(0, size, 4096):
-    length = min(4096, size - start)
-    k = (length % 256) ^ 0x5D
-    for i in range(length):
-        b = payload[start + i]
-        m = i % 4
-        if m == 0: b ^= k
-        elif m == 1: b = (b + k) % 256
-        elif m == 2: b = ~b & 0xFF
-        else:
-            r = k & 7
-            b = ((b << r) | (b >> (8 - r))) & 0xFF
-        payload[start + i] = b
-        k = (k + 1) % 256
-data[offset:offset + size] = payload
-open(out, 'wb').write(data)
-PY
+  cp "$1" implant.cab && truncate -s "$size" implant.cab &&
+    python3 "$support/payload_scrambler.py" scramble implant.cab implant.bin &&
+    cp "$launcher" "$2" && dd if=implant.bin of="$2" bs=65536 seek="$offset" oflag=seek_bytes conv=notrunc 2>/dev/null
 }
 mkdir stored
 head -c 70000 /dev/urandom > stored/data.bin
@@ -185,6 +167,14 @@ refused "same file" Setup.ini SETUP.INI
 refused "same file" État.dat état.dat
 refused "own container" qarv2009Setup.dat
 
+# The command line: usage errors exit 2 with one line before the usage text.
+expect 2 '^usage: qarv-inspector' --offsets
+expect 2 '^qarv-inspector: unknown option --bogus$' --bogus "$launcher"
+expect 2 '^qarv-inspector: unknown option --offsets=1$' --offsets=1 "$launcher"
+expect 2 '^qarv-inspector: give one launcher$' "$launcher" "$launcher"
+expect 2 '^qarv-inspector: give one launcher$' "$launcher" --bogus
+"$inspector" --help >out.txt 2>err.txt || fail "--help: exit $?"
+grep -q '^usage: qarv-inspector' out.txt && [ ! -s err.txt ] || fail "--help does not print the usage text alone"
 expect 1 'no such file' missing.exe
 expect 1 'no such file' --offsets missing.exe
 printf 'plain text, not a program\n' > notes.txt

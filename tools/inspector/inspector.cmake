@@ -6,7 +6,7 @@ include(ExternalProject)
 set(QARV_INSPECTOR_DIR ${CMAKE_BINARY_DIR}/host/inspector)
 set(QARV_INSPECTOR ${QARV_INSPECTOR_DIR}/qarv-inspector)
 ExternalProject_Add(qarv_inspector_host
-  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/payload_viewer
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/inspector
   BINARY_DIR ${QARV_INSPECTOR_DIR}
   CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
   INSTALL_COMMAND ""
@@ -20,7 +20,7 @@ else()
   set(QARV_INSPECTOR_DEMO_STAGE -)
 endif()
 add_test(NAME inspector_launcher
-         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/payload_viewer/payload_viewer_test.sh ${QARV_INSPECTOR}
+         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/inspector/inspector_test.sh ${QARV_INSPECTOR}
                  $<TARGET_FILE:launcher> ${CMAKE_SYSTEM_PROCESSOR} ${QARV_PAYLOAD_FILE} $<TARGET_FILE:tracecap>
                  ${QARV_INSPECTOR_DEMO_STAGE} ${CMAKE_CURRENT_BINARY_DIR}/inspector-test)
 set_tests_properties(inspector_launcher PROPERTIES TIMEOUT 300)
@@ -30,23 +30,19 @@ set_tests_properties(inspector_launcher PROPERTIES TIMEOUT 300)
 find_path(QARV_MINGW_ZLIB_INCLUDE zlib.h)
 find_library(QARV_MINGW_ZLIB NAMES libz.a)
 if(QARV_MINGW_ZLIB_INCLUDE AND QARV_MINGW_ZLIB)
-  add_executable(qarv_inspector ${CMAKE_SOURCE_DIR}/tools/payload_viewer/payload_viewer_main.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/payload_viewer/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/payload_viewer/cabinet_reader.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/payload_viewer/authenticode.cpp ${CMAKE_SOURCE_DIR}/tools/payload_viewer/sha256.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/payload_viewer/signature_report.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/packer/md5.cpp ${CMAKE_SOURCE_DIR}/payload/scramble_transform.cpp
-                 ${CMAKE_SOURCE_DIR}/payload/file_name_rule.cpp)
+  include(${CMAKE_SOURCE_DIR}/tools/cabinet/cabinet.cmake)
+  add_executable(qarv_inspector ${CMAKE_SOURCE_DIR}/tools/inspector/inspector_main.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_data.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/authenticode.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/signature_report.cpp)
   set_target_properties(qarv_inspector PROPERTIES OUTPUT_NAME qarv-inspector)
-  target_include_directories(qarv_inspector PRIVATE ${CMAKE_SOURCE_DIR}/tools/payload_viewer ${CMAKE_SOURCE_DIR}
-                             ${CMAKE_SOURCE_DIR}/tools/packer ${QARV_MINGW_ZLIB_INCLUDE})
-  # The C99 printf family: the report prints 64-bit and size_t values.
-  target_compile_definitions(qarv_inspector PRIVATE __USE_MINGW_ANSI_STDIO=1)
-  target_link_libraries(qarv_inspector PRIVATE ${QARV_MINGW_ZLIB})
+  target_include_directories(qarv_inspector PRIVATE ${CMAKE_SOURCE_DIR}/tools/inspector ${QARV_MINGW_ZLIB_INCLUDE})
+  # CryptoAPI digests and the C99 printf family (64-bit and size_t values) come with the shared code.
+  target_link_libraries(qarv_inspector PRIVATE qarv_tools_cabinet ${QARV_MINGW_ZLIB})
   target_link_options(qarv_inspector PRIVATE ${QARV_STATIC_LINK} ${QARV_REPRODUCIBLE_LINK})
   # Under Wine (x86_64 only): the Windows build must report what the host build reports.
   if(QARV_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     add_test(NAME inspector_windows_build
-             COMMAND sh ${CMAKE_SOURCE_DIR}/tests/payload_viewer/windows_build_test.sh ${CMAKE_BINARY_DIR}/wine-run.sh
+             COMMAND sh ${CMAKE_SOURCE_DIR}/tests/inspector/windows_build_test.sh ${CMAKE_BINARY_DIR}/wine-run.sh
                      $<TARGET_FILE:qarv_inspector> ${QARV_INSPECTOR} $<TARGET_FILE:launcher> $<TARGET_FILE:tracecap>
                      ${CMAKE_CURRENT_BINARY_DIR}/inspector-windows-test)
     set_tests_properties(inspector_windows_build PROPERTIES TIMEOUT 120)

@@ -25,6 +25,20 @@ for file in launcher.exe damaged.exe truncated.exe plain.exe notes.txt missing.e
   cmp -s host.out windows.txt || { fail "$file: the reports differ"; diff host.out windows.txt; }
   [ -s windows.err ] || [ "$host_status" = 0 ] || fail "$file: Windows build gave no message"
 done
+# The command line goes through another getopt_long (MinGW's): the same messages and statuses.
+for arguments in "" "--offsets" "--bogus launcher.exe" "-x launcher.exe" "--offsets=1 launcher.exe" \
+                 "launcher.exe launcher.exe" "--help" "--offsets launcher.exe" "launcher.exe --offsets"; do
+  # shellcheck disable=SC2086  # the words are the arguments
+  "$host" $arguments >host.out 2>host.err; host_status=$?
+  # shellcheck disable=SC2086
+  "$wine_run" "$windows" $arguments >windows.out 2>windows.err; windows_status=$?
+  [ "$windows_status" = "$host_status" ] || fail "'$arguments': Windows build exits $windows_status, host build $host_status"
+  tr -d '\r' <windows.out >windows.txt
+  tr -d '\r' <windows.err >windows-err.txt
+  cmp -s host.out windows.txt && cmp -s host.err windows-err.txt ||
+    { fail "'$arguments': the output differs"; diff host.err windows-err.txt; diff host.out windows.txt; }
+done
+
 "$wine_run" "$windows" launcher.exe | tr -d '\r'
 
 [ $failures -eq 0 ] && echo "Windows build ok"

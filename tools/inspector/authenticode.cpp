@@ -8,12 +8,17 @@
 #include <cstring>
 #include <vector>
 
+#include "cabinet_text.h"
 #include "der_reader.h"
-#include "printable_text.h"
-#include "sha256.h"
+#include "digest.h"
 
 namespace inspector {
 namespace {
+
+using tools::Digest;
+using tools::DigestAlgorithm;
+using tools::HexBytes;
+using tools::PrintableText;
 
 constexpr std::uint16_t kMagicPe32 = 0x10B;
 constexpr std::uint16_t kMagicPe32Plus = 0x20B;
@@ -171,7 +176,7 @@ bool Checker::ReadLayout(Layout& layout) {
 }
 
 std::string Checker::FileDigest(const Layout& layout) {
-    Sha256 hash;
+    Digest hash(DigestAlgorithm::kSha256);
     auto feed = [&](std::uint64_t from, std::uint64_t to) {
         if (to > from) hash.Update(m_file.data() + from, static_cast<std::size_t>(to - from));
     };
@@ -180,9 +185,7 @@ std::string Checker::FileDigest(const Layout& layout) {
     feed(layout.checksumField + 4, layout.directoryEntry);
     feed(layout.directoryEntry + 8, layout.tableOffset);
     feed(tableEnd, m_file.size());
-    std::uint8_t digest[32];
-    hash.Finish(digest);
-    return HexBytes(digest, sizeof digest);
+    return HexBytes(hash.Finish());
 }
 
 void Checker::FindSigner(ByteView certificates, ByteView issuer, ByteView serial) {
@@ -202,11 +205,9 @@ void Checker::FindSigner(ByteView certificates, ByteView issuer, ByteView serial
         }
         if (!SameBytes(certificateSerial.whole, serial) || !SameBytes(certificateIssuer.whole, issuer)) continue;
         if (!NameText(subject.value, m_check.signer)) m_check.signer = "(a subject that cannot be read)";
-        Sha256 hash;
+        Digest hash(DigestAlgorithm::kSha256);
         hash.Update(certificate.whole.data(), certificate.whole.size());
-        std::uint8_t digest[32];
-        hash.Finish(digest);
-        m_check.certificateSha256 = HexBytes(digest, sizeof digest, ':');
+        m_check.certificateSha256 = HexBytes(hash.Finish(), ':');
         return;
     }
 }
@@ -341,11 +342,10 @@ SignatureCheck Checker::Run() {
         return m_check;
     }
     if (m_attributeDigest.size() != 0) {
-        Sha256 hash;
+        Digest hash(DigestAlgorithm::kSha256);
         hash.Update(m_indirectContent.data(), m_indirectContent.size());
-        std::uint8_t digest[32];
-        hash.Finish(digest);
-        if (!SameBytes(ByteView(digest, sizeof digest), m_attributeDigest)) {
+        const std::vector<std::uint8_t> digest = hash.Finish();
+        if (!SameBytes(ByteView(digest.data(), digest.size()), m_attributeDigest)) {
             m_check.status = SignatureStatus::kMismatch;
             m_check.problem = "the signature's content changed after signing: the digest it carries is not the one signed";
             return m_check;

@@ -11,6 +11,8 @@
 
 namespace inspector {
 
+using tools::ByteView;
+
 enum class SignatureStatus {
     kNone,         // no certificate table
     kMatches,      // the signed digests are the file's
@@ -33,7 +35,8 @@ struct SignatureCheck {
 
 // Reads the certificate table of the PE image in `file` and recomputes the Authenticode image
 // digest: the whole file less its checksum field, its certificate-table directory entry and the
-// certificate table itself. Never reads outside `file`.
+// certificate table itself. Never reads outside `file`. Throws tools::DigestError when the
+// platform cannot compute a digest.
 SignatureCheck CheckAuthenticode(ByteView file);
 
 }  // namespace inspector

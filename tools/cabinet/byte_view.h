@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace inspector {
+namespace tools {
 
 class ByteView {
 public:
@@ -50,4 +50,4 @@ private:
     std::size_t m_size = 0;
 };
 
-}  // namespace inspector
+}  // namespace tools

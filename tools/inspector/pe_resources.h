@@ -9,6 +9,8 @@
 
 namespace inspector {
 
+using tools::ByteView;
+
 constexpr std::uint32_t kResourceTypeRcData = 10;
 
 enum class PeStatus {

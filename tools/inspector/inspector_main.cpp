@@ -6,24 +6,33 @@
 //
 // It finds RT_RCDATA 129 through the PE headers and resource directory, descrambles it with the
 // launcher's own transform, checks that the result is one whole cabinet and decodes all of it.
+#include <getopt.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "authenticode.h"
-#include "cabinet_reader.h"
-#include "payload/file_name_rule.h"
+#include "cabinet_data.h"
+#include "cabinet_text.h"
+#include "digest.h"
+#include "launcher_name_rule.h"
 #include "payload/scramble_transform.h"
 #include "pe_resources.h"
-#include "printable_text.h"
 #include "signature_report.h"
 
 namespace inspector {
 namespace {
+
+using tools::DescribeDosDateTime;
+using tools::FormatAttributes;
+using tools::FormatDosDateTime;
+using tools::ReadCabinetDirectory;
 
 constexpr std::uint32_t kPayloadResourceId = 129;
 constexpr std::uint16_t kPayloadLanguage = 1033;
@@ -92,14 +101,7 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, Fa
 }
 
 // A cabinet's name bytes made safe for a terminal: control bytes shown as \xNN.
-std::string Printable(const std::string& name) { return PrintableText(name); }
-
-std::string FormatAttributes(std::uint16_t attributes) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%02X %c%c%c%c", attributes, attributes & 0x01 ? 'r' : '-',
-                  attributes & 0x02 ? 'h' : '-', attributes & 0x04 ? 's' : '-', attributes & 0x20 ? 'a' : '-');
-    return text;
-}
+std::string Printable(const std::string& name) { return tools::PrintableText(name); }
 
 std::string Plural(std::size_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
@@ -133,11 +135,8 @@ void PrintFileTable(const Cabinet& cabinet) {
     std::printf("\n  %-3s %-*s %10s  %-11s %s\n", "#", width, "file", "bytes", "attributes", "date (local)");
     for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
         const CabinetFile& file = cabinet.files[i];
-        const std::string date = FormatDosDateTime(file.date, file.time);
-        char invalid[32];
-        std::snprintf(invalid, sizeof invalid, "invalid (%04X %04X)", file.date, file.time);
         std::printf("  %-3zu %-*s %10u  %-11s %s%s\n", i + 1, width, Printable(file.name).c_str(), file.size,
-                    FormatAttributes(file.attributes).c_str(), date.empty() ? invalid : date.c_str(),
+                    FormatAttributes(file.attributes).c_str(), DescribeDosDateTime(file.date, file.time).c_str(),
                     i + 1 == cabinet.files.size() ? "  <- program to start (closed last)" : "");
     }
 }
@@ -165,23 +164,8 @@ void PrintWarnings(const Cabinet& cabinet, std::size_t payloadSize) {
 std::vector<std::string> RefusedNames(const Cabinet& cabinet) {
     std::vector<std::string> reasons;
     if (cabinet.files.empty()) reasons.push_back("the cabinet holds no files: the launcher would have no program to start");
-    std::vector<std::u16string> names;
-    for (const CabinetFile& file : cabinet.files) {
-        std::u16string name;
-        if (!qarv::DecodeCabinetName(file.name, (file.attributes & qarv::kCabinetNameIsUtf8) != 0, name)) {
-            reasons.push_back("file '" + Printable(file.name) + "' " + qarv::DescribeNameProblem(qarv::NameProblem::kNotUtf8));
-            name.clear();  // still takes its place, so that the indexes below match the files
-        }
-        names.push_back(name);
-    }
-    for (const qarv::NamedProblem& problem : qarv::CheckPayloadNames(names)) {
-        if (names[problem.index].empty() && !cabinet.files[problem.index].name.empty()) continue;  // reported above
-        std::string reason = "file '" + Printable(cabinet.files[problem.index].name) + "' " +
-                             qarv::DescribeNameProblem(problem.problem);
-        if (problem.problem == qarv::NameProblem::kSameFile) {
-            reason += ": '" + Printable(cabinet.files[problem.clashesWith].name) + "'";
-        }
-        reasons.push_back(reason);
+    for (const tools::RefusedName& refused : tools::RefusedNames(cabinet.files)) {
+        reasons.push_back(tools::DescribeRefusedName(cabinet.files, refused, ""));
     }
     return reasons;
 }
@@ -240,9 +224,7 @@ int Inspect(const std::string& path, bool offsetsOnly) {
 
     std::string methods;
     for (const CabinetFolder& folder : cabinet.folders) {
-        const std::uint16_t method = folder.compression & 0x0F;
-        const char* name = method == kCompressionNone ? "stored" : method == kCompressionMszip ? "MSZIP"
-                           : method == 2 ? "Quantum" : method == 3 ? "LZX" : "unknown";
+        const char* name = tools::CompressionName(folder.compression);
         if (methods.find(name) == std::string::npos) methods += std::string(methods.empty() ? "" : ", ") + name;
     }
     std::printf("  cabinet   version %u.%u, %u bytes, %s (%s), %s\n", cabinet.versionMajor, cabinet.versionMinor,
@@ -277,38 +259,64 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     return kExitValid;
 }
 
+// The command line: the launcher's path and whether only its offsets are asked for. Returns an exit
+// status when the run ends here (help: 0, a usage error: 2, its message printed).
+std::optional<int> ParseArguments(int argc, char** argv, std::string& path, bool& offsetsOnly) {
+    enum { kOffsets = 256 };
+    static const option kOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"offsets", no_argument, nullptr, kOffsets},
+        {nullptr, 0, nullptr, 0},
+    };
+    // The messages are the inspector's own (opterr = 0); '-' first keeps the arguments in order
+    // and hands over each that is no option as 1.
+    opterr = 0;
+    auto usageError = [](const std::string& message) {
+        std::fprintf(stderr, "qarv-inspector: %s\n%s", message.c_str(), kUsage);
+        return kExitUsage;
+    };
+    for (;;) {
+        const int at = optind;  // the argument being read: getopt_long only moves past it
+        const int code = getopt_long(argc, argv, "-:h", kOptions, nullptr);
+        if (code == -1) break;
+        if (code == 'h') {
+            std::fputs(kUsage, stdout);
+            return kExitValid;
+        }
+        if (code == kOffsets) {
+            offsetsOnly = true;
+        } else if (!path.empty()) {
+            return usageError("give one launcher");
+        } else if (code == 1) {
+            path = optarg;
+        } else {
+            return usageError(std::string("unknown option ") + argv[at]);
+        }
+    }
+    for (; optind < argc; ++optind) {  // after "--": paths, even those that start with '-'
+        if (!path.empty()) return usageError("give one launcher");
+        path = argv[optind];
+    }
+    if (path.empty()) {
+        std::fprintf(stderr, "%s", kUsage);
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 }  // namespace inspector
 
 int main(int argc, char** argv) {
     bool offsetsOnly = false;
     std::string path;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(inspector::kUsage, stdout);
-            return inspector::kExitValid;
-        }
-        if (argument == "--offsets") {
-            offsetsOnly = true;
-        } else if (argument.size() > 1 && argument[0] == '-' && path.empty()) {
-            std::fprintf(stderr, "qarv-inspector: unknown option %s\n%s", argument.c_str(), inspector::kUsage);
-            return inspector::kExitUsage;
-        } else if (path.empty()) {
-            path = argument;
-        } else {
-            std::fprintf(stderr, "qarv-inspector: give one launcher\n%s", inspector::kUsage);
-            return inspector::kExitUsage;
-        }
-    }
-    if (path.empty()) {
-        std::fprintf(stderr, "%s", inspector::kUsage);
-        return inspector::kExitUsage;
-    }
+    if (const std::optional<int> status = inspector::ParseArguments(argc, argv, path, offsetsOnly)) return *status;
     try {
         return inspector::Inspect(path, offsetsOnly);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "qarv-inspector: %s: out of memory\n", path.c_str());
+    } catch (const tools::DigestError& error) {
+        std::fprintf(stderr, "qarv-inspector: %s: cannot compute a digest: %s\n", path.c_str(), error.what());
     }
     return inspector::kExitUnreadable;
 }
