@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <string>
 
+#include "tests/support/file_tree.h"
 #include "tests/support/previous_generation_layout.h"
 
 namespace {
@@ -25,7 +26,7 @@ int Report(const wchar_t* what, const std::wstring& name, bool present) {
 int Check(const std::wstring& folder) {
     const t::PreviousGeneration generation = t::DescribePreviousGeneration(folder);
     int remaining = 0;
-    for (const std::wstring& file : t::FilesToRemove(generation)) remaining += Report(L"file", file, t::FileExists(file));
+    for (const std::wstring& file : t::FilesToRemove(generation)) remaining += Report(L"file", file, t::PathExists(file));
     for (const std::wstring& key : t::KeysToRemove()) {
         // The product installed after the removal writes its own values under the same key.
         if (key == L"Software\\Qarv") {
@@ -41,8 +42,8 @@ int Check(const std::wstring& folder) {
     remaining += Report(L"window", L"Qarv2006", FindWindowW(L"Qarv2006", nullptr) != nullptr);
     remaining += Report(L"window", L"QLiveUpdate", FindWindowW(L"QLiveUpdateClass", L"QLiveUpdate") != nullptr);
     std::wprintf(L"  kept on purpose: %ls\\ShellMenu.dll (%ls), %ls\\Qarv2006.lnk (%ls)\n", folder.c_str(),
-                 t::FileExists(folder + L"\\ShellMenu.dll") ? L"there" : L"gone", generation.desktopFolder.c_str(),
-                 t::FileExists(generation.desktopFolder + L"\\Qarv2006.lnk") ? L"there" : L"gone");
+                 t::PathExists(folder + L"\\ShellMenu.dll") ? L"there" : L"gone", generation.desktopFolder.c_str(),
+                 t::PathExists(generation.desktopFolder + L"\\Qarv2006.lnk") ? L"there" : L"gone");
     return remaining;
 }
 

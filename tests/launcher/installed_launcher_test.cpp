@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_tree.h"
 #include "tests/support/installed_temp_folder.h"
 #include "tests/support/launcher_run.h"
 #include "tests/support/registry_fixture.h"
@@ -27,14 +28,6 @@ const std::wstring kNoticeEnglish =
     L"QarvPro 2009 Internet Security has already been installed on your computer.\nClick on the shield symbol "
     L"with a red cross inside at the bottom right of the screen to start.";
 const std::wstring kSetupError = L"Có lỗi trong quá trình cài đặt. Bạn hãy thử lại sau!";
-
-std::wstring TemporaryFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, path);
-    std::wstring folder(path);
-    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    return folder;
-}
 
 // The Run value as stored: its text and its byte count.
 bool ReadRestartValue(std::wstring& text, DWORD& size) {
@@ -61,7 +54,7 @@ bool ProgressDialogVisible(DWORD processId) {
 class InstalledLauncher : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_base = TemporaryFolder() + L"\\QarvLauncherCase" + std::to_wstring(GetCurrentProcessId());
+        m_base = qarv::test::TemporaryFolder() + L"\\QarvLauncherCase" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(m_base.c_str(), nullptr);
         ForgetProduct();
     }

@@ -12,7 +12,7 @@
 #include "payload/scramble_transform.h"
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/registry_fixture.h"
-#include "tests/unit/cabinet_handmade.h"
+#include "tests/support/cabinet_handmade.h"
 
 namespace {
 

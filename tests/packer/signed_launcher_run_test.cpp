@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/registry_fixture.h"
 
@@ -19,8 +20,6 @@ using namespace qarv::test;
 std::wstring SignedLauncher(const char* architecture) {
     return FromUnixPath(std::string(QARV_SIGNED_LAUNCHERS) + "/signed-" + architecture + ".exe");
 }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // HKLM\SOFTWARE as a 32-bit program sees it (WOW6432Node), where the i686 launcher reads its
 // settings and the 32-bit demo installer records the product.
@@ -80,7 +79,7 @@ protected:
 
 TEST_F(SignedLauncherRun, X86_64LauncherInstallsTheProduct) {
     const std::wstring program = SignedLauncher("x86_64");
-    ASSERT_TRUE(Exists(program)) << "no signed launcher: the packer_sign_launcher test makes it";
+    ASSERT_TRUE(PathExists(program)) << "no signed launcher: the packer_sign_launcher test makes it";
     SetHklmDword(L"SOFTWARE\\QarvSetup", L"fAllowDebugPrint", 1);
     std::vector<std::wstring> lines;
     RunToTheEnd(program, lines);
@@ -90,10 +89,10 @@ TEST_F(SignedLauncherRun, X86_64LauncherInstallsTheProduct) {
 
 TEST_F(SignedLauncherRun, I686LauncherInstallsTheProductUnderWow64) {
     const std::wstring program = SignedLauncher("i686");
-    if (!Exists(program)) GTEST_SKIP() << "no signed i686 launcher: this build was configured without QARV_I686_LAUNCHER";
+    if (!PathExists(program)) GTEST_SKIP() << "no signed i686 launcher: this build was configured without QARV_I686_LAUNCHER";
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    if (!Exists(std::wstring(windows) + L"\\syswow64\\kernel32.dll")) {
+    if (!PathExists(std::wstring(windows) + L"\\syswow64\\kernel32.dll")) {
         GTEST_SKIP() << "32-bit Windows programs cannot run here: this prefix has no 32-bit system DLLs (syswow64); "
                         "Debian's wine32:i386 provides them, on a kernel that runs 32-bit code. The signed i686 "
                         "launcher was NOT run";

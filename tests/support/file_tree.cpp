@@ -1,7 +1,9 @@
-// Folder trees the tests make and remove.
+// Files and folder trees the tests make, read and remove.
 #include "tests/support/file_tree.h"
 
 #include <windows.h>
+
+#include "common/unique_handle.h"
 
 namespace qarv::test {
 
@@ -26,6 +28,26 @@ void RemoveTree(const std::wstring& folder) {
         if (!DeleteFileW(path.c_str())) RemoveTree(path);
     }
     RemoveDirectoryW(folder.c_str());
+}
+
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadAll(const std::wstring& path) {
+    qarv::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return "<missing>";
+    std::string bytes(GetFileSize(file.get(), nullptr), '\0');
+    DWORD read = 0;
+    if (!bytes.empty()) ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    return bytes;
+}
+
+std::wstring TemporaryFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, path);
+    std::wstring folder(path);
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    return folder;
 }
 
 }  // namespace qarv::test

@@ -1,4 +1,4 @@
-// Folder trees the tests make and remove: listing a folder and deleting a whole tree.
+// Files and folder trees the tests make, read and remove.
 #pragma once
 
 #include <string>
@@ -11,5 +11,14 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder);
 
 // Deletes `folder` and everything below it, read-only files included. Best effort.
 void RemoveTree(const std::wstring& folder);
+
+// True when a file or folder of that name exists.
+bool PathExists(const std::wstring& path);
+
+// The file's bytes, or "<missing>" when it cannot be opened, so that a failed comparison says why.
+std::string ReadAll(const std::wstring& path);
+
+// The user's temporary folder, without its trailing backslash.
+std::wstring TemporaryFolder();
 
 }  // namespace qarv::test

@@ -155,8 +155,6 @@ HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* title, DWORD timeo
     }
 }
 
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 bool MachineKeyExists(const std::wstring& subKey) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;

@@ -61,7 +61,6 @@ UniqueKernelHandle StartProgram(const std::wstring& program, const std::wstring&
 // Waits up to `timeoutMs` for a top-level window of `windowClass` (and `title`, when given).
 HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* title, DWORD timeoutMs);
 
-bool FileExists(const std::wstring& path);
 bool MachineKeyExists(const std::wstring& subKey);
 bool MachineValueExists(const std::wstring& subKey, const std::wstring& valueName);
 bool ShellExtensionRegistered();

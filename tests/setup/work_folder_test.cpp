@@ -314,7 +314,7 @@ TEST(WorkFolderCreation, CreatedFolderIsClosedToEveryoneElse) {
     RemoveDirectoryW(folder.c_str());
 }
 
-// Real extra fixed drives: tests/unit/work_folder_spare_drive.sh mounts size-limited file systems
+// Real extra fixed drives: tests/setup/work_folder_spare_drive.sh mounts size-limited file systems
 // as D: (exactly 314,572,800 bytes free) and E: (301 MiB) of the prefix, each with a marker file.
 TEST(WorkFolderReal, SpareDriveScanOnMountedDrives) {
     if (GetFileAttributesW(L"D:\\qarv_spare_300m") == INVALID_FILE_ATTRIBUTES ||

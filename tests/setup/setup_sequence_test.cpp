@@ -17,6 +17,7 @@
 #include "res/resource_ids.h"
 #include "setup/exit_codes.h"
 #include "setup/setup_worker.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/window_probe.h"
 
@@ -96,8 +97,6 @@ std::wstring TempFolder(const wchar_t* name) {
     GetTempPathW(MAX_PATH, temp);
     return std::wstring(temp) + name;
 }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 class SetupSequenceTest : public ::testing::Test {
 protected:
@@ -205,7 +204,7 @@ TEST_F(SetupSequenceTest, EveryFailingStageShowsItsMessageAndCancels) {
             files.push_back(pending.empty() ? L"" : pending.back());
             EXPECT_EQ(files, expected);
             if (c.extract == 0) {
-                EXPECT_TRUE(Exists(goodFolder + L"\\qarv2009Setup.dat")) << "deleted at reboot, not now";
+                EXPECT_TRUE(qarv::test::PathExists(goodFolder + L"\\qarv2009Setup.dat")) << "deleted at reboot, not now";
             }
         } else {
             // No folder of this run's own: nothing at all, not even a folder of that name that
@@ -228,7 +227,7 @@ TEST_F(SetupSequenceTest, SuccessStartsTheProgramRegistersLeftoversAndEndsWithOk
     EXPECT_GE(m_scenario.digestedAt - m_scenario.extractedAt, 650u) << "the pause comes between extraction and digest";
     EXPECT_EQ(m_scenario.restartRegistrations, 1);
     EXPECT_EQ(m_scenario.launches, 1);
-    EXPECT_FALSE(Exists(m_scenario.folder + L"\\qarv2009Setup.dat")) << "the container is deleted after extraction";
+    EXPECT_FALSE(qarv::test::PathExists(m_scenario.folder + L"\\qarv2009Setup.dat")) << "the container is deleted after extraction";
 
     const std::vector<std::wstring> pending = qarv::test::PendingFileRenames();
     ASSERT_EQ(pending.size(), 6u);
@@ -251,7 +250,7 @@ TEST_F(SetupSequenceTest, AFolderThatAlreadyExistsIsNeitherUsedNorRegistered) {
     EXPECT_EQ(outcome, kExitSetupFailed);
     EXPECT_EQ(m_scenario.drops, 0);
     EXPECT_TRUE(qarv::test::PendingDeletions().empty()) << "a folder this run did not make is not its to remove";
-    EXPECT_TRUE(Exists(theirs));
+    EXPECT_TRUE(qarv::test::PathExists(theirs));
 }
 
 TEST_F(SetupSequenceTest, FailedDigestAloneStillStartsTheProgramAndEndsWithOk) {

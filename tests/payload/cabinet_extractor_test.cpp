@@ -15,11 +15,12 @@
 #include "payload/cabinet_extractor.h"
 #include "tests/support/file_tree.h"
 #include "tests/support/test_paths.h"
-#include "tests/unit/cabinet_handmade.h"
+#include "tests/support/cabinet_handmade.h"
 
 namespace {
 
 using qarv::test::ListFolder;
+using qarv::test::ReadAll;
 using qarv::test::RemoveTree;
 using qarv::test::HandmadeCabinetFile;
 using qarv::test::MakeHandmadeCabinet;
@@ -33,18 +34,6 @@ std::string Narrow(const std::wstring& text) {
     for (wchar_t c : text) out.push_back(static_cast<char>(c));
     return out;
 }
-
-std::string ReadAll(const std::wstring& path) {
-    qarv::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return "<missing>";
-    std::string bytes(GetFileSize(file.get(), nullptr), '\0');
-    DWORD read = 0;
-    if (!bytes.empty()) ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    bytes.resize(read);
-    return bytes;
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Read-only, hidden and system. Wine reports the archive bit on every file of a Unix file system,
 // whatever was set, so the archive bit is not compared.
@@ -196,9 +185,9 @@ TEST_F(CabinetExtraction, NotACabinetFailsWithNothingCreated) {
 TEST_F(CabinetExtraction, NameWithFolderPartFailsThereUnlessTheFolderExists) {
     EXPECT_EQ(ExtractCabinet(DataPath(L"folders.cab").c_str(), m_work.c_str(), m_programPath), 0);
     EXPECT_TRUE(ProgramPathUntouched());
-    EXPECT_TRUE(Exists(m_work + L"\\first.txt"));
-    EXPECT_FALSE(Exists(m_work + L"\\sub"));  // no folder is created
-    EXPECT_FALSE(Exists(m_work + L"\\last.txt"));
+    EXPECT_TRUE(qarv::test::PathExists(m_work + L"\\first.txt"));
+    EXPECT_FALSE(qarv::test::PathExists(m_work + L"\\sub"));  // no folder is created
+    EXPECT_FALSE(qarv::test::PathExists(m_work + L"\\last.txt"));
 
     RemoveTree(m_work);
     ASSERT_TRUE(CreateDirectoryW(m_work.c_str(), nullptr));
@@ -221,10 +210,10 @@ TEST_F(CabinetExtraction, NamesThatLeaveTheFolderAbandonTheExtraction) {
         EXPECT_EQ(ExtractCabinet(Handmade(files).c_str(), m_work.c_str(), m_programPath), 0);
         EXPECT_TRUE(ProgramPathUntouched());
         EXPECT_EQ(ReadAll(m_work + L"\\good.txt"), "good");  // files before it stay
-        EXPECT_FALSE(Exists(m_work + L"\\after.txt"));
-        EXPECT_FALSE(Exists(m_root + L"\\escaped.txt"));
-        EXPECT_FALSE(Exists(m_root.substr(0, 3) + L"escaped.txt"));
-        EXPECT_FALSE(Exists(m_work + L"\\setup.exe"));
+        EXPECT_FALSE(qarv::test::PathExists(m_work + L"\\after.txt"));
+        EXPECT_FALSE(qarv::test::PathExists(m_root + L"\\escaped.txt"));
+        EXPECT_FALSE(qarv::test::PathExists(m_root.substr(0, 3) + L"escaped.txt"));
+        EXPECT_FALSE(qarv::test::PathExists(m_work + L"\\setup.exe"));
         RemoveTree(m_work);
         ASSERT_TRUE(CreateDirectoryW(m_work.c_str(), nullptr));
     }
@@ -302,7 +291,7 @@ HMODULE LoadLackingLibrary() { return LoadLibraryW(LackingLibraryPath().c_str())
 HMODULE LoadNothing() { return nullptr; }
 
 TEST_F(CabinetExtraction, LibraryWithoutFDIIsCabinetIsRefusedAndUnloaded) {
-    ASSERT_TRUE(Exists(LackingLibraryPath()));
+    ASSERT_TRUE(qarv::test::PathExists(LackingLibraryPath()));
     qarv::PlatformCallsScope<CabinetExtractorPlatformCalls> loader({LoadLackingLibrary});
     CabinetApi api;
     EXPECT_EQ(LoadCabinetLibrary(api), 0);

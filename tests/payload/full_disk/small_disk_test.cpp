@@ -12,8 +12,8 @@
 #include "payload/cabinet_extractor.h"
 #include "payload/payload_dropper.h"
 #include "tests/support/test_paths.h"
-#include "tests/unit/cabinet_handmade.h"
-#include "tests/unit/payload_probe_module.h"
+#include "tests/support/cabinet_handmade.h"
+#include "tests/support/payload_probe_module.h"
 
 namespace {
 

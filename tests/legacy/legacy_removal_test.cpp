@@ -11,6 +11,7 @@
 
 #include "common/platform_calls.h"
 #include "legacy/previous_generation.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/previous_generation_layout.h"
 #include "tests/support/test_paths.h"
 
@@ -70,7 +71,7 @@ protected:
     }
 
     void ExpectAllFilesPresent() {
-        for (const std::wstring& file : t::FilesToRemove(m_generation)) EXPECT_TRUE(t::FileExists(file)) << Narrow(file);
+        for (const std::wstring& file : t::FilesToRemove(m_generation)) EXPECT_TRUE(t::PathExists(file)) << Narrow(file);
     }
 
     t::PreviousGeneration m_generation;
@@ -87,9 +88,9 @@ TEST_F(PreviousGenerationRemovalTest, RemovesEveryTargetOfTheTableAndNothingElse
 
     EXPECT_TRUE(Ended(m_generation.mainProgram));
     EXPECT_TRUE(Ended(m_generation.updater));
-    for (const std::wstring& file : t::FilesToRemove(m_generation)) EXPECT_FALSE(t::FileExists(file)) << Narrow(file);
+    for (const std::wstring& file : t::FilesToRemove(m_generation)) EXPECT_FALSE(t::PathExists(file)) << Narrow(file);
     EXPECT_STREQ(ShellFolderPaths.DesktopPath, "C:\\Qarv test desktop\\Qarv2006.exe");
-    EXPECT_FALSE(t::FileExists(m_generation.programsFolder + L"\\Velmora Antivirus"));
+    EXPECT_FALSE(t::PathExists(m_generation.programsFolder + L"\\Velmora Antivirus"));
     for (const std::wstring& key : t::KeysToRemove()) EXPECT_FALSE(t::MachineKeyExists(key)) << Narrow(key);
     EXPECT_FALSE(t::MachineValueExists(kRunKey, L"QarvFw"));
     EXPECT_FALSE(t::MachineValueExists(kRunKey, L"QLuPro"));
@@ -100,10 +101,10 @@ TEST_F(PreviousGenerationRemovalTest, RemovesEveryTargetOfTheTableAndNothingElse
 
     // Not the removal's to take: the extension's file, the folders, the desktop shortcut, other
     // Run values.
-    EXPECT_TRUE(t::FileExists(m_generation.folder + L"\\ShellMenu.dll"));
-    EXPECT_TRUE(t::FileExists(m_generation.folder));
-    EXPECT_TRUE(t::FileExists(m_generation.desktopFolder + L"\\Qarv2006.lnk"));
-    EXPECT_TRUE(t::FileExists(m_generation.updaterPath.substr(0, m_generation.updaterPath.rfind(L'\\'))));
+    EXPECT_TRUE(t::PathExists(m_generation.folder + L"\\ShellMenu.dll"));
+    EXPECT_TRUE(t::PathExists(m_generation.folder));
+    EXPECT_TRUE(t::PathExists(m_generation.desktopFolder + L"\\Qarv2006.lnk"));
+    EXPECT_TRUE(t::PathExists(m_generation.updaterPath.substr(0, m_generation.updaterPath.rfind(L'\\'))));
     EXPECT_TRUE(t::MachineValueExists(kRunKey, L"QarvTestBystander"));
 
     // The main program ended by its file, so no window was left to end: no extra second.
@@ -127,8 +128,8 @@ TEST_F(PreviousGenerationRemovalTest, KeepsWhatStillHoldsOtherThingsAndEndsTheWi
     EXPECT_TRUE(Ended(windowOwner));
     EXPECT_EQ(g_waits, (std::vector<DWORD>{2000, 1000, 2000, 2000}));
     EXPECT_TRUE(t::MachineValueExists(kQarvKey, L"szQarv2006Dir"));
-    EXPECT_TRUE(t::FileExists(otherFile));
-    EXPECT_FALSE(t::FileExists(m_generation.programsFolder + L"\\Velmora Antivirus\\Qarv2006.lnk"));
+    EXPECT_TRUE(t::PathExists(otherFile));
+    EXPECT_FALSE(t::PathExists(m_generation.programsFolder + L"\\Velmora Antivirus\\Qarv2006.lnk"));
     // Their Enum subkeys went first, so the service keys went too.
     EXPECT_FALSE(t::MachineKeyExists(L"System\\CurrentControlSet\\Services\\QarvAuto"));
     EXPECT_FALSE(t::MachineKeyExists(L"System\\CurrentControlSet\\Services\\SysCore"));
@@ -195,7 +196,7 @@ TEST_F(PreviousGenerationRemovalTest, HungUpdaterHoldsTheRemovalOnlyForTheBound)
     // The bound, the two waits, and room for a slow machine.
     EXPECT_LT(elapsed, kUpdaterMessageTimeoutMs + 4000 + 4000);
     EXPECT_TRUE(Ended(m_generation.updater));
-    EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
+    EXPECT_FALSE(t::PathExists(m_generation.updaterPath));
     EXPECT_FALSE(t::MachineValueExists(kRunKey, L"QLuPro"));
     EXPECT_TRUE(Running(m_generation.mainProgram));
 }
@@ -237,12 +238,12 @@ TEST_F(PreviousGenerationRemovalTest, UnreadableShellFoldersRemoveNothingAtTheDr
 
     RemovePreviousGeneration();
 
-    for (const std::wstring& entry : rootEntries) EXPECT_TRUE(t::FileExists(entry)) << Narrow(entry);
+    for (const std::wstring& entry : rootEntries) EXPECT_TRUE(t::PathExists(entry)) << Narrow(entry);
     EXPECT_EQ(ShellFolderPaths.DesktopPath[0], '\0');
     // Everything else of the table still went.
-    EXPECT_FALSE(t::FileExists(m_generation.folder + L"\\Qarv2006.exe"));
+    EXPECT_FALSE(t::PathExists(m_generation.folder + L"\\Qarv2006.exe"));
     EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
-    EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
+    EXPECT_FALSE(t::PathExists(m_generation.updaterPath));
 }
 
 // The setup usually starts from the downloads folder, where anything may lie beside it, so the
@@ -297,7 +298,7 @@ TEST_F(PreviousGenerationRemovalTest, QuoteInTheFolderStartsNoUnregistration) {
     EXPECT_TRUE(t::ShellExtensionRegistered());
     // The rest of the removal ran.
     EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
-    EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
+    EXPECT_FALSE(t::PathExists(m_generation.updaterPath));
 }
 
 TEST(PreviousGenerationNames, NeverWritePastTheirBuffer) {
@@ -404,8 +405,8 @@ TEST_F(PreviousGenerationRemovalTest, FolderRecordedWithForwardSlashesIsRemoved)
     ASSERT_TRUE(t::SetMachineString(kQarvKey, L"szQarv2006Dir", slashed.c_str()));
     RemovePreviousGeneration();
     EXPECT_TRUE(Ended(m_generation.mainProgram)) << "the main program is known by its path with backslashes";
-    EXPECT_FALSE(t::FileExists(m_generation.folder + L"\\Qarv2006.exe"));
-    EXPECT_FALSE(t::FileExists(m_generation.folder + L"\\QARV.LOG"));
+    EXPECT_FALSE(t::PathExists(m_generation.folder + L"\\Qarv2006.exe"));
+    EXPECT_FALSE(t::PathExists(m_generation.folder + L"\\QARV.LOG"));
     EXPECT_FALSE(t::MachineKeyExists(kQarvKey));
 }
 

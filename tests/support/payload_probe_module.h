@@ -61,7 +61,6 @@ private:
 
 std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed);
 std::vector<std::uint8_t> ReadWholeFile(const std::wstring& path);
-bool FileExists(const std::wstring& path);
 // True when nobody else holds the file open (it opens with no sharing at all).
 bool FileIsClosed(const std::wstring& path);
 

@@ -10,18 +10,19 @@
 
 #include "common/unique_handle.h"
 #include "payload/payload_dropper.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/test_paths.h"
-#include "tests/unit/payload_probe_module.h"
+#include "tests/support/payload_probe_module.h"
 
 namespace {
 
-using qarv::payload_test::FileExists;
 using qarv::payload_test::FileIsClosed;
 using qarv::payload_test::ProbeModule;
 using qarv::payload_test::ProgressRecorder;
 using qarv::payload_test::RandomBytes;
 using qarv::payload_test::ReadWholeFile;
 using qarv::payload_test::ScratchFolder;
+using qarv::test::PathExists;
 
 std::vector<std::uint8_t> Scrambled(std::vector<std::uint8_t> bytes) {
     ScramblePayload(bytes.data(), bytes.size());
@@ -88,12 +89,12 @@ TEST(PayloadDrop, MissingPayloadOrFolderFailsWithNothingCreated) {
     ProgressRecorder bar;
     const std::wstring container = folder.File(L"qarv2009Setup.dat");
     EXPECT_EQ(DropPayload(withoutPayload.Get(), container.c_str(), &bar), 0);
-    EXPECT_FALSE(FileExists(container));
+    EXPECT_FALSE(PathExists(container));
 
     ProbeModule withPayload(folder.File(L"probe2.dll"), Scrambled(RandomBytes(5000, 3)));
     const std::wstring missingFolder = folder.File(L"missing");
     EXPECT_EQ(DropPayload(withPayload.Get(), (missingFolder + L"\\qarv2009Setup.dat").c_str(), &bar), 0);
-    EXPECT_FALSE(FileExists(missingFolder));
+    EXPECT_FALSE(PathExists(missingFolder));
     EXPECT_EQ(DropPayload(withPayload.Get(), nullptr, &bar), 0);
     EXPECT_TRUE(bar.Positions().empty());
 }

@@ -1,5 +1,5 @@
 // Helpers of the payload drop tests.
-#include "tests/unit/payload_probe_module.h"
+#include "tests/support/payload_probe_module.h"
 
 #include <commctrl.h>
 
@@ -106,8 +106,6 @@ std::vector<std::uint8_t> ReadWholeFile(const std::wstring& path) {
     }
     return bytes;
 }
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool FileIsClosed(const std::wstring& path) {
     qarv::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));

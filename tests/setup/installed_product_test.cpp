@@ -7,19 +7,12 @@
 
 #include "app/progress_dialog.h"
 #include "setup/installed_product.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/registry_fixture.h"
 
 namespace {
 
 namespace t = qarv::test;
-
-std::wstring TemporaryFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, path);
-    std::wstring folder(path);
-    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    return folder;
-}
 
 class InstalledProduct : public ::testing::Test {
 protected:
@@ -27,7 +20,7 @@ protected:
         t::DeleteHklmValue(kProductKey, kInstallFolderValue);
         t::DeleteHklmValue(kProductKey, kInterfaceLanguageValue);
         t::DeleteHklmValue(kRunKey, kRestartValue);
-        m_folder = TemporaryFolder() + L"\\QarvInstalled" + std::to_wstring(GetCurrentProcessId());
+        m_folder = qarv::test::TemporaryFolder() + L"\\QarvInstalled" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(m_folder.c_str(), nullptr);
     }
     void TearDown() override {

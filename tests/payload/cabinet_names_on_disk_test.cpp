@@ -12,27 +12,18 @@
 #include "common/unique_handle.h"
 #include "payload/cabinet_extractor.h"
 #include "tests/support/file_tree.h"
-#include "tests/unit/cabinet_handmade.h"
+#include "tests/support/cabinet_handmade.h"
 
 namespace {
 
 using qarv::test::ListFolder;
+using qarv::test::ReadAll;
 using qarv::test::RemoveTree;
 using qarv::test::HandmadeCabinetFile;
 using qarv::test::MakeHandmadeCabinet;
 using qarv::test::WriteBytes;
 
 constexpr uint16_t kUtf8Name = 0xA0;  // archive, name in UTF-8
-
-std::string ReadAll(const std::wstring& path) {
-    qarv::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return "<missing>";
-    std::string bytes(GetFileSize(file.get(), nullptr), '\0');
-    DWORD read = 0;
-    if (!bytes.empty()) ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    bytes.resize(read);
-    return bytes;
-}
 
 std::string Utf8(const std::wstring& text) {
     std::string out(text.size() * 4, '\0');

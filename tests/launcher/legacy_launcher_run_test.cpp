@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_tree.h"
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/previous_generation_layout.h"
 #include "tests/support/registry_fixture.h"
@@ -68,7 +69,7 @@ TEST_F(LauncherWithPreviousGeneration, RemovesItThenInstallsWithoutTerminationTr
     EXPECT_EQ(WaitForSingleObject(m_generation.mainProgram.get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(m_generation.updater.get(), 0), WAIT_OBJECT_0);
     for (const std::wstring& file : t::FilesToRemove(m_generation)) {
-        EXPECT_FALSE(t::FileExists(file)) << testing::PrintToString(file);
+        EXPECT_FALSE(t::PathExists(file)) << testing::PrintToString(file);
     }
     for (const std::wstring& key : t::KeysToRemove()) {
         if (key != L"Software\\Qarv") {
@@ -79,13 +80,13 @@ TEST_F(LauncherWithPreviousGeneration, RemovesItThenInstallsWithoutTerminationTr
     EXPECT_FALSE(t::HklmValueExists(t::kRunKey, L"QarvFw"));
     EXPECT_FALSE(t::HklmValueExists(t::kRunKey, L"QLuPro"));
     EXPECT_TRUE(t::WaitUntil([] { return !t::ShellExtensionRegistered(); }, 20000));
-    EXPECT_TRUE(t::FileExists(m_generation.desktopFolder + L"\\Qarv2006.lnk"));
+    EXPECT_TRUE(t::PathExists(m_generation.desktopFolder + L"\\Qarv2006.lnk"));
 
     // Then the demo product was installed: it records its own folder under the key the removal
     // deleted.
     std::wstring installFolder;
     ASSERT_TRUE(t::WaitUntil([&] { return t::ReadHklmString(L"SOFTWARE\\Qarv", L"szQarvDir", installFolder); }, 30000));
-    EXPECT_TRUE(t::WaitUntil([&] { return t::FileExists(installFolder + L"\\Qarv2009.exe"); }, 30000));
+    EXPECT_TRUE(t::WaitUntil([&] { return t::PathExists(installFolder + L"\\Qarv2009.exe"); }, 30000));
 }
 
 // A logoff or a kill can cut the removal short. Cut here after the shell extension's turn, while
@@ -107,7 +108,7 @@ TEST_F(LauncherWithPreviousGeneration, RemovalCutShortIsFinishedByTheNextStart) 
         cut.Terminate();
         ASSERT_TRUE(cut.WaitForExit(10000));
     }
-    ASSERT_TRUE(t::FileExists(m_generation.updaterPath)) << "the kill came too late to cut the removal";
+    ASSERT_TRUE(t::PathExists(m_generation.updaterPath)) << "the kill came too late to cut the removal";
     EXPECT_TRUE(t::MachineValueExists(L"Software\\Qarv", L"szQarv2006Dir")) << "the record went before the updater";
     EXPECT_TRUE(t::MachineValueExists(t::kRunKey, L"QLuPro"));
 
@@ -118,16 +119,16 @@ TEST_F(LauncherWithPreviousGeneration, RemovalCutShortIsFinishedByTheNextStart) 
         if (box.window != nullptr) t::DismissMessageBox(box.window);
         FAIL() << "the launcher did not end by itself; box: " << testing::PrintToString(box.text);
     }
-    EXPECT_FALSE(t::FileExists(m_generation.updaterPath));
+    EXPECT_FALSE(t::PathExists(m_generation.updaterPath));
     EXPECT_FALSE(t::MachineValueExists(t::kRunKey, L"QLuPro"));
     EXPECT_FALSE(t::MachineValueExists(L"Software\\Qarv", L"szQarv2006Dir"));
     for (const std::wstring& file : t::FilesToRemove(m_generation)) {
-        EXPECT_FALSE(t::FileExists(file)) << testing::PrintToString(file);
+        EXPECT_FALSE(t::PathExists(file)) << testing::PrintToString(file);
     }
     // The setup went on to install the demo product; let it finish before the clean-up.
     std::wstring installFolder;
     ASSERT_TRUE(t::WaitUntil([&] { return t::ReadHklmString(L"SOFTWARE\\Qarv", L"szQarvDir", installFolder); }, 30000));
-    EXPECT_TRUE(t::WaitUntil([&] { return t::FileExists(installFolder + L"\\Qarv2009.exe"); }, 30000));
+    EXPECT_TRUE(t::WaitUntil([&] { return t::PathExists(installFolder + L"\\Qarv2009.exe"); }, 30000));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Hand-made cabinets: the published cabinet layout (header, one folder, file entries, data
 // blocks), uncompressed, no checksums.
-#include "tests/unit/cabinet_handmade.h"
+#include "tests/support/cabinet_handmade.h"
 
 #include <windows.h>
 

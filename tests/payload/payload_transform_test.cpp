@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "payload/scramble_transform.h"
-#include "tests/unit/payload_probe_module.h"
+#include "tests/support/payload_probe_module.h"
 
 namespace {
 
