@@ -3,15 +3,20 @@
 # (tools/packer/payload.cmake). Included by the top-level CMakeLists.txt after enable_testing().
 include(ExternalProject)
 
-set(QARV_INSPECTOR_DIR ${CMAKE_BINARY_DIR}/host/inspector)
+# Or the one built outside this tree, in QARV_HOST_TOOLS_DIR (tools/packer/payload.cmake).
+if(QARV_HOST_TOOLS_DIR STREQUAL "")
+  set(QARV_INSPECTOR_DIR ${CMAKE_BINARY_DIR}/host/inspector)
+  ExternalProject_Add(qarv_inspector_host
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/payload_viewer
+    BINARY_DIR ${QARV_INSPECTOR_DIR}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${QARV_INSPECTOR_DIR}/qarv-inspector)
+else()
+  set(QARV_INSPECTOR_DIR ${QARV_HOST_TOOLS_DIR}/inspector)
+endif()
 set(QARV_INSPECTOR ${QARV_INSPECTOR_DIR}/qarv-inspector)
-ExternalProject_Add(qarv_inspector_host
-  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/payload_viewer
-  BINARY_DIR ${QARV_INSPECTOR_DIR}
-  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
-  INSTALL_COMMAND ""
-  BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${QARV_INSPECTOR})
 
 # With the demo payload the test also checks the listing against the packer's staging folder.
 if(QARV_PAYLOAD_SOURCE STREQUAL "")
@@ -37,6 +42,10 @@ if(QARV_MINGW_ZLIB_INCLUDE AND QARV_MINGW_ZLIB)
                  ${CMAKE_SOURCE_DIR}/tools/packer/md5.cpp ${CMAKE_SOURCE_DIR}/payload/scramble_transform.cpp
                  ${CMAKE_SOURCE_DIR}/payload/file_name_rule.cpp)
   set_target_properties(qarv_inspector PROPERTIES OUTPUT_NAME qarv-inspector)
+  # Tested in the x86_64 tree; the i686 tree builds it only when asked for by name.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set_target_properties(qarv_inspector PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
   target_include_directories(qarv_inspector PRIVATE ${CMAKE_SOURCE_DIR}/tools/payload_viewer ${CMAKE_SOURCE_DIR}
                              ${CMAKE_SOURCE_DIR}/tools/packer ${QARV_MINGW_ZLIB_INCLUDE})
   # The C99 printf family: the report prints 64-bit and size_t values.
