@@ -30,11 +30,13 @@ if(QARV_HOST_TOOLS_DIR STREQUAL "")
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${QARV_PACKER})
 else()
-  if(NOT EXISTS ${QARV_PACKER})
-    message(FATAL_ERROR "QARV_HOST_TOOLS_DIR '${QARV_HOST_TOOLS_DIR}' holds no packer/qarv-packer: build the host tools first")
+  if(NOT EXISTS ${QARV_PACKER_DIR}/CMakeCache.txt)
+    message(FATAL_ERROR "QARV_HOST_TOOLS_DIR '${QARV_HOST_TOOLS_DIR}' holds no packer build: build the host tools first")
   endif()
-  # Built outside: nothing to do here, and the payload still depends on the packer's file.
-  add_custom_target(qarv_packer_host)
+  # Built outside, once for every tree of a run; brought up to date here as well (a no-op when
+  # nothing changed), so that a tree built on its own never packs with an old packer.
+  add_custom_target(qarv_packer_host COMMAND ${CMAKE_COMMAND} --build ${QARV_PACKER_DIR}
+                    BYPRODUCTS ${QARV_PACKER} VERBATIM)
 endif()
 
 set(QARV_PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
