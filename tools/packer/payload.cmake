@@ -35,7 +35,7 @@ else()
   endif()
   # Built outside, once for every tree of a run; brought up to date here as well (a no-op when
   # nothing changed), so that a tree built on its own never packs with an old packer.
-  add_custom_target(qarv_packer_host COMMAND ${CMAKE_COMMAND} --build ${QARV_PACKER_DIR}
+  add_custom_target(qarv_packer_host COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${QARV_PACKER_DIR}
                     BYPRODUCTS ${QARV_PACKER} VERBATIM)
 endif()
 

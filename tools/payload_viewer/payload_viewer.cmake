@@ -15,7 +15,7 @@ if(QARV_HOST_TOOLS_DIR STREQUAL "")
     BUILD_BYPRODUCTS ${QARV_INSPECTOR_DIR}/qarv-inspector)
 else()
   set(QARV_INSPECTOR_DIR ${QARV_HOST_TOOLS_DIR}/inspector)
-  add_custom_target(qarv_inspector_host ALL COMMAND ${CMAKE_COMMAND} --build ${QARV_INSPECTOR_DIR}
+  add_custom_target(qarv_inspector_host ALL COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${QARV_INSPECTOR_DIR}
                     BYPRODUCTS ${QARV_INSPECTOR_DIR}/qarv-inspector VERBATIM)
 endif()
 set(QARV_INSPECTOR ${QARV_INSPECTOR_DIR}/qarv-inspector)
