@@ -45,12 +45,40 @@ qarv_runs_32bit_code() {
     timeout 60 /usr/lib/wine/wine 'C:\windows\syswow64\cmd.exe' /c exit 0 </dev/null >/dev/null 2>&1
 }
 
+# True when the 32-bit Wine loader starts at all: a quick look that needs no prefix, so that the
+# runs under WoW64 are not even built where the kernel refuses 32-bit code.
+qarv_starts_32bit_loader() {
+    [ -x /usr/lib/wine/wine ] && timeout 60 /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1
+}
+
+# The host tools (the packer and the inspector), built once with the host compiler into
+# $QARV_BUILD_ROOT/host for every cross tree of the run: qarv_build passes the folder on as
+# QARV_HOST_TOOLS_DIR. Each tool's own build tracks its sources.
+qarv_build_host_tools() {
+    local dir="$QARV_BUILD_ROOT/host" tool name
+    mkdir -p "$dir"
+    for tool in packer:tools/packer inspector:tools/inspector; do
+        name="${tool%%:*}"
+        cmake -S "$QARV_ROOT/${tool#*:}" -B "$dir/$name" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ \
+            -DQARV_SOURCE_ROOT="$QARV_ROOT" >"$dir/$name.configure.log" 2>&1 || { cat "$dir/$name.configure.log"; return 1; }
+        if ! cmake --build "$dir/$name" -j"$(nproc)" >"$dir/$name.build.log" 2>&1; then
+            grep -E 'error|Error [0-9]' "$dir/$name.build.log" | head -n 40 >&2
+            return 1
+        fi
+        grep -E 'warning:' "$dir/$name.build.log" >&2 || true
+    done
+    QARV_HOST_TOOLS_DIR="$dir"
+}
+
 # Configures and builds one architecture: qarv_build i686|x86_64 [extra cmake args...]
+# With QARV_HOST_TOOLS_DIR set (qarv_build_host_tools), the tree uses those host tools; without it,
+# it builds its own.
 qarv_build() {
     local arch="$1"; shift
     local dir="$QARV_BUILD_ROOT/$arch"
     cmake -S "$QARV_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolchain-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+        -DCMAKE_BUILD_TYPE=Release -DQARV_HOST_TOOLS_DIR="${QARV_HOST_TOOLS_DIR:-}" "$@" \
+        >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
     if ! cmake --build "$dir" -j"$(nproc)" >"$dir.build.log" 2>&1; then
         grep -E 'error|Error [0-9]' "$dir.build.log" | head -n 40 >&2
         return 1
@@ -58,7 +86,9 @@ qarv_build() {
     grep -E 'warning:' "$dir.build.log" >&2 || true
 }
 
-# A fresh, private Wine prefix with a persistent server: qarv_wine_prefix DIR
+# A fresh, private Wine prefix with a persistent server: qarv_wine_prefix DIR [SETUP]
+# SETUP, a function, sets the prefix up before its desktop process starts for good (the desktop
+# reads its size and the fonts when it starts).
 qarv_wine_prefix() {
     export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     # A server still running for an old prefix of this name would write its registry back.
@@ -66,10 +96,45 @@ qarv_wine_prefix() {
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     "$QARV_WINE" wineboot -i </dev/null >/dev/null 2>&1
+    if [ -n "${2:-}" ]; then
+        "$2"
+        # Whatever wineboot started ends here, the desktop with it, and starts anew below.
+        "$QARV_WINESERVER" -k >/dev/null 2>&1 || true
+        "$QARV_WINESERVER" -w >/dev/null 2>&1 || true
+    fi
     # A persistent server, and the prefix's services started once, so that no test inherits them
     # (they would hold ctest's output pipe open) and no test pays their start-up.
     "$QARV_WINESERVER" -p 600 </dev/null >/dev/null 2>&1 &
     "$QARV_WINE" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+# The demos' screen (a qarv_wine_prefix SETUP): a virtual desktop of 800x500, which draws window
+# frames, and a font with Vietnamese letters in place of Wine's dialog fonts. Marlett, the symbol
+# font Wine draws the caption buttons with, is not replaced; Debian's Wine packages leave it out
+# (it comes with fonts-wine), and without it the close box shows the letter "r".
+qarv_demo_desktop() {
+    "$QARV_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    "$QARV_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x500 /f >/dev/null 2>&1
+    local font
+    for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "MS Sans Serif"; do
+        "$QARV_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d "DejaVu Sans" /f >/dev/null 2>&1
+    done
+    qarv_prefix_marlett || qarv_log "no Marlett font for the prefix: caption buttons show letters"
+}
+
+# Puts Wine's Marlett into the prefix's Fonts folder: from fonts-wine when it is installed, else
+# unpacked from that package under the build root, not installed, so that the tests' prefixes keep
+# the fonts they always had.
+qarv_prefix_marlett() {
+    local font=/usr/share/wine/fonts/marlett.ttf unpacked="$QARV_BUILD_ROOT/fonts-wine"
+    if [ ! -f "$font" ]; then
+        font="$unpacked/usr/share/wine/fonts/marlett.ttf"
+        if [ ! -f "$font" ]; then
+            rm -rf "$unpacked" && mkdir -p "$unpacked" || return 1
+            (cd "$unpacked" && apt-get download -qq fonts-wine >/dev/null 2>&1 && dpkg-deb -x fonts-wine_*.deb .) || return 1
+        fi
+    fi
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts" && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 }
 
 # An Xvfb display of its own; sets DISPLAY.

@@ -25,9 +25,17 @@ bool Ended(const UniqueKernelHandle& process, DWORD timeoutMs = 5000) {
     return WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
+// Not ended by the calls before it: the process answers a message sent now. Its window may still
+// be on its way up, so that is waited for, with a bound.
 bool Running(const UniqueKernelHandle& process) {
-    // A moment for a termination that is on its way to land.
-    return WaitForSingleObject(process.get(), 300) == WAIT_TIMEOUT;
+    const DWORD processId = GetProcessId(process.get());
+    qarv::test::WaitUntil(
+        [&] {
+            return !qarv::test::FindTopLevelWindows(processId, nullptr, nullptr).empty() ||
+                   WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT;
+        },
+        10000);
+    return qarv::test::AnswersMessages(process.get(), 10000);
 }
 
 void End(UniqueKernelHandle& process) {

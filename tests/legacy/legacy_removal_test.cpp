@@ -14,6 +14,7 @@
 #include "tests/support/file_tree.h"
 #include "tests/support/previous_generation_layout.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/window_probe.h"
 
 namespace {
 
@@ -25,16 +26,27 @@ constexpr const wchar_t* kShellFoldersKey = L"SOFTWARE\\Microsoft\\Windows\\Curr
 constexpr const wchar_t* kFolder = L"C:\\Program Files\\Velmora\\Qarv2006";
 
 std::vector<DWORD> g_waits;
+// The running programs of the laid-out generation, and any other the test expects to be ended.
+std::vector<HANDLE> g_watched;
 
-// Records each wait and sleeps a quarter of it: enough for ended processes to let go of their
-// files, without the full six seconds per removal.
+// Every watched program has ended, or answers a message and so is not being ended.
+bool WatchedSettled() {
+    for (HANDLE process : g_watched) {
+        if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && !t::AnswersMessages(process, 100)) return false;
+    }
+    return true;
+}
+
+// Records each wait and, within it, waits only until the programs ended before it are gone and
+// their files free, instead of the full six seconds per removal.
 void WINAPI RecordWait(DWORD milliseconds) {
     g_waits.push_back(milliseconds);
-    Sleep(milliseconds / 4);
+    t::WaitUntil(WatchedSettled, milliseconds);
 }
 
 bool Ended(const qarv::UniqueKernelHandle& process) { return WaitForSingleObject(process.get(), 5000) == WAIT_OBJECT_0; }
-bool Running(const qarv::UniqueKernelHandle& process) { return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT; }
+// Not ended by the calls before it (see AnswersMessages).
+bool Running(const qarv::UniqueKernelHandle& process) { return t::AnswersMessages(process.get(), 10000); }
 
 std::string Narrow(const std::wstring& text) {
     std::string narrow;
@@ -56,6 +68,7 @@ protected:
 
     void TearDown() override {
         t::RemovePreviousGenerationLayout(m_generation);
+        g_watched.clear();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kQarvKey);
         t::SetMachineString(kRunKey, L"QarvTestBystander", nullptr);
         ClearBuffers();
@@ -68,6 +81,7 @@ protected:
         options.hungUpdater = hungUpdater;
         const std::wstring error = t::InstallPreviousGeneration(options, m_generation);
         ASSERT_TRUE(error.empty()) << Narrow(error);
+        g_watched = {m_generation.mainProgram.get(), m_generation.updater.get()};
     }
 
     void ExpectAllFilesPresent() {
@@ -122,6 +136,7 @@ TEST_F(PreviousGenerationRemovalTest, KeepsWhatStillHoldsOtherThingsAndEndsTheWi
     ASSERT_TRUE(CopyFileW((t::ProgramFolder() + L"\\Qarv2006.exe").c_str(), elsewhere.c_str(), FALSE));
     qarv::UniqueKernelHandle windowOwner = t::StartProgram(elsewhere, L"Qarv2006 Monitor");
     ASSERT_NE(t::WaitForWindow(L"Qarv2006", L"Qarv2006 Monitor", 10000), nullptr);
+    g_watched.push_back(windowOwner.get());
 
     RemovePreviousGeneration();
 

@@ -127,4 +127,15 @@ void PostAltF4(HWND window) {
     PostMessageW(window, WM_SYSKEYUP, VK_F4, scan | 1 | altDown | (1u << 30) | (1u << 31));
 }
 
+bool AnswersMessages(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT) return false;
+    for (HWND window : FindTopLevelWindows(GetProcessId(process), nullptr, nullptr)) {
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &answer)) {
+            return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+        }
+    }
+    return false;
+}
+
 }  // namespace qarv::test

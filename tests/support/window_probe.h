@@ -42,6 +42,11 @@ void DismissMessageBox(HWND box);
 void PostKey(HWND window, UINT virtualKey);
 void PostAltF4(HWND window);
 
+// True when the running `process` answers, within `timeoutMs`, a message sent now to one of its
+// top-level windows. A termination issued before the call reaches the window's thread ahead of
+// any message sent after it, so an answer also shows that none is on its way.
+bool AnswersMessages(HANDLE process, DWORD timeoutMs);
+
 // Polls `condition` every 20 ms until it holds or `timeoutMs` passes; returns its last value.
 template <typename Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs) {

@@ -3,15 +3,22 @@
 # (tools/packer/payload.cmake). Included by the top-level CMakeLists.txt after enable_testing().
 include(ExternalProject)
 
-set(QARV_INSPECTOR_DIR ${CMAKE_BINARY_DIR}/host/inspector)
+# Or the one built outside this tree, in QARV_HOST_TOOLS_DIR (tools/packer/payload.cmake).
+if(QARV_HOST_TOOLS_DIR STREQUAL "")
+  set(QARV_INSPECTOR_DIR ${CMAKE_BINARY_DIR}/host/inspector)
+  ExternalProject_Add(qarv_inspector_host
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/inspector
+    BINARY_DIR ${QARV_INSPECTOR_DIR}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${QARV_INSPECTOR_DIR}/qarv-inspector)
+else()
+  set(QARV_INSPECTOR_DIR ${QARV_HOST_TOOLS_DIR}/inspector)
+  add_custom_target(qarv_inspector_host ALL COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${QARV_INSPECTOR_DIR}
+                    BYPRODUCTS ${QARV_INSPECTOR_DIR}/qarv-inspector VERBATIM)
+endif()
 set(QARV_INSPECTOR ${QARV_INSPECTOR_DIR}/qarv-inspector)
-ExternalProject_Add(qarv_inspector_host
-  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/inspector
-  BINARY_DIR ${QARV_INSPECTOR_DIR}
-  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
-  INSTALL_COMMAND ""
-  BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${QARV_INSPECTOR})
 
 # With the demo payload the test also checks the listing against the packer's staging folder.
 if(QARV_PAYLOAD_SOURCE STREQUAL "")
@@ -35,6 +42,10 @@ if(QARV_MINGW_ZLIB_INCLUDE AND QARV_MINGW_ZLIB)
                  ${CMAKE_SOURCE_DIR}/tools/inspector/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_data.cpp
                  ${CMAKE_SOURCE_DIR}/tools/inspector/authenticode.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/signature_report.cpp)
   set_target_properties(qarv_inspector PROPERTIES OUTPUT_NAME qarv-inspector)
+  # Tested in the x86_64 tree; the i686 tree builds it only when asked for by name.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set_target_properties(qarv_inspector qarv_tools_cabinet PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
   target_include_directories(qarv_inspector PRIVATE ${CMAKE_SOURCE_DIR}/tools/inspector ${QARV_MINGW_ZLIB_INCLUDE})
   # CryptoAPI digests and the C99 printf family (64-bit and size_t values) come with the shared code.
   target_link_libraries(qarv_inspector PRIVATE qarv_tools_cabinet ${QARV_MINGW_ZLIB})

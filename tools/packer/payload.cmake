@@ -8,15 +8,36 @@ set(QARV_PAYLOAD_SOURCE "" CACHE PATH
     "The installer to carry: a cabinet file, or a folder of installer files; empty for the demo payload")
 set(QARV_PAYLOAD_PROGRAM "" CACHE STRING "With a folder: the file name of the program to start")
 
-set(QARV_PACKER_DIR ${CMAKE_BINARY_DIR}/host/packer)
+# Both cross trees of one run can share host tools built once outside them (scripts/lib.sh,
+# qarv_build_host_tools): a folder holding packer/qarv-packer and inspector/qarv-inspector.
+set(QARV_HOST_TOOLS_DIR "" CACHE PATH
+    "Host tools built outside this tree (packer/qarv-packer, inspector/qarv-inspector); empty: this tree builds them")
+if(QARV_HOST_TOOLS_DIR STREQUAL "")
+  set(QARV_PACKER_DIR ${CMAKE_BINARY_DIR}/host/packer)
+else()
+  set(QARV_PACKER_DIR ${QARV_HOST_TOOLS_DIR}/packer)
+endif()
 set(QARV_PACKER ${QARV_PACKER_DIR}/qarv-packer)
-ExternalProject_Add(qarv_packer_host
-  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/packer
-  BINARY_DIR ${QARV_PACKER_DIR}
-  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
-  INSTALL_COMMAND ""
-  BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${QARV_PACKER})
+if(QARV_HOST_TOOLS_DIR STREQUAL "")
+  # The tool's own build knows its sources; ExternalProject does not. BUILD_ALWAYS hands it the
+  # decision on every build (a no-op when nothing changed), and the payload, which depends on the
+  # packer's file, is made again only when the packer was relinked.
+  ExternalProject_Add(qarv_packer_host
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/packer
+    BINARY_DIR ${QARV_PACKER_DIR}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${QARV_PACKER})
+else()
+  if(NOT EXISTS ${QARV_PACKER_DIR}/CMakeCache.txt)
+    message(FATAL_ERROR "QARV_HOST_TOOLS_DIR '${QARV_HOST_TOOLS_DIR}' holds no packer build: build the host tools first")
+  endif()
+  # Built outside, once for every tree of a run; brought up to date here as well (a no-op when
+  # nothing changed), so that a tree built on its own never packs with an old packer.
+  add_custom_target(qarv_packer_host COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${QARV_PACKER_DIR}
+                    BYPRODUCTS ${QARV_PACKER} VERBATIM)
+endif()
 
 set(QARV_PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
 set(QARV_PAYLOAD_FILE ${QARV_PAYLOAD_DIR}/qarv_payload.bin)
