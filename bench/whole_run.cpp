@@ -37,19 +37,6 @@ double Milliseconds(long long from, long long to) {
     return 1000.0 * static_cast<double>(to - from) / frequency;
 }
 
-std::wstring CommandLineAfterProgramName() {
-    const wchar_t* cursor = GetCommandLineW();
-    if (*cursor == L'"') {
-        ++cursor;
-        while (*cursor && *cursor != L'"') ++cursor;
-        if (*cursor) ++cursor;
-    } else {
-        while (*cursor && *cursor != L' ' && *cursor != L'\t') ++cursor;
-    }
-    while (*cursor == L' ' || *cursor == L'\t') ++cursor;
-    return cursor;
-}
-
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -90,7 +77,7 @@ long long InstallerStart(const std::wstring& installer) {
 }  // namespace
 
 int wmain() {
-    const std::wstring commandLine = CommandLineAfterProgramName();
+    const std::wstring commandLine = qarv::CommandLineAfterProgramName();
     if (commandLine.empty()) {
         std::fprintf(stderr, "usage: whole_run.exe <program> [arguments]\n");
         return 1;

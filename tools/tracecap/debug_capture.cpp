@@ -108,4 +108,17 @@ DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const Debug
     return result;
 }
 
+std::wstring CommandLineAfterProgramName() {
+    const wchar_t* cursor = GetCommandLineW();
+    if (*cursor == L'"') {
+        ++cursor;
+        while (*cursor && *cursor != L'"') ++cursor;
+        if (*cursor) ++cursor;
+    } else {
+        while (*cursor && *cursor != L' ' && *cursor != L'\t') ++cursor;
+    }
+    while (*cursor == L' ' || *cursor == L'\t') ++cursor;
+    return cursor;
+}
+
 }  // namespace qarv

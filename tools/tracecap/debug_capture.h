@@ -27,4 +27,8 @@ struct DebugCaptureCallbacks {
 DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const DebugCaptureCallbacks& callbacks,
                                     DWORD timeoutMs = INFINITE, const wchar_t* currentDirectory = nullptr);
 
+// This process's raw command line after its own program name, with the caller's quoting kept as it
+// was: what a capturing program passes on to the program it runs.
+std::wstring CommandLineAfterProgramName();
+
 }  // namespace qarv

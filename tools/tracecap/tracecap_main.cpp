@@ -13,20 +13,6 @@
 
 namespace {
 
-// The raw command line after tracecap's own name, with the caller's quoting kept as it was.
-std::wstring CommandLineAfterProgramName() {
-    const wchar_t* cursor = GetCommandLineW();
-    if (*cursor == L'"') {
-        ++cursor;
-        while (*cursor && *cursor != L'"') ++cursor;
-        if (*cursor) ++cursor;
-    } else {
-        while (*cursor && *cursor != L' ' && *cursor != L'\t') ++cursor;
-    }
-    while (*cursor == L' ' || *cursor == L'\t') ++cursor;
-    return cursor;
-}
-
 void WriteUtf8(HANDLE stream, const std::wstring& text) {
     if (text.empty()) return;
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -39,7 +25,7 @@ void WriteUtf8(HANDLE stream, const std::wstring& text) {
 }  // namespace
 
 int wmain() {
-    const std::wstring commandLine = CommandLineAfterProgramName();
+    const std::wstring commandLine = qarv::CommandLineAfterProgramName();
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (commandLine.empty()) {
