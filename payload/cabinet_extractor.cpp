@@ -145,9 +145,10 @@ int LoadCabinetLibrary(CabinetApi& api) {
 
 int OpenCabinet(CabinetApi& api, const wchar_t* containerPath) {
     if (!api.module || containerPath == nullptr) return 0;
-    ERF error = {};
+    api.context.reset();
+    api.error = ERF{};
     qarv::UniqueFdiContext context(api.fdiCreate(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
-                                                 cpuUNKNOWN, &error),
+                                                 cpuUNKNOWN, &api.error),
                                    api.fdiDestroy);
     if (!context) return 0;
 
@@ -230,7 +231,11 @@ INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
 void ReleaseCabinetApi(CabinetApi& api) {
     api.context.reset();
     api.module.reset();
-    api = CabinetApi{};
+    api.fdiCreate = nullptr;
+    api.fdiCopy = nullptr;
+    api.fdiIsCabinet = nullptr;
+    api.fdiDestroy = nullptr;
+    api.error = ERF{};
 }
 
 int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath) {

@@ -22,13 +22,21 @@ int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wcha
 // ---- The steps ExtractCabinet is made of, open to tests. ----
 
 // One use of Cabinet.dll: all empty at first, released by ReleaseCabinetApi. The context is
-// declared after the library, so that it is destroyed before the library goes.
+// declared after the library and its error record, so that it is destroyed before either goes.
+// FDI keeps the error record's address from FDICreate on and writes to it whenever a later call
+// fails, so the record lives exactly as long as the context, at a fixed address: the record can
+// be neither copied nor moved.
 struct CabinetApi {
+    CabinetApi() = default;
+    CabinetApi(const CabinetApi&) = delete;
+    CabinetApi& operator=(const CabinetApi&) = delete;
+
     qarv::UniqueModule module;
     decltype(&FDICreate) fdiCreate = nullptr;
     decltype(&FDICopy) fdiCopy = nullptr;
     decltype(&FDIIsCabinet) fdiIsCabinet = nullptr;
     decltype(&FDIDestroy) fdiDestroy = nullptr;
+    ERF error = {};
     qarv::UniqueFdiContext context;
 };
 

@@ -256,6 +256,32 @@ TEST_F(CabinetExtraction, EmptyCabinetFailsForWantOfAProgram) {
     EXPECT_TRUE(ListFolder(m_work).empty());
 }
 
+// A cabinet cut in its data: the header and the file list are whole, a data block is missing.
+// FDI reports the failure through the error record it was given at FDICreate; that record must
+// still be there when FDICopy fails, long after the open that created the context returned.
+TEST_F(CabinetExtraction, CabinetCutInItsDataFailsAndFdiReportsIntoTheRecordItWasGiven) {
+    const std::string whole = ReadAll(DataPath(L"several.cab"));
+    ASSERT_GT(whole.size(), 3 * 32768u);
+    const std::wstring cut = m_root + L"\\cut.cab";
+    ASSERT_TRUE(WriteBytes(cut, std::vector<unsigned char>(whole.begin(), whole.begin() + whole.size() / 2)));
+
+    CabinetApi api;
+    qarv::ScopeExit release([&api] { ReleaseCabinetApi(api); });
+    ASSERT_EQ(LoadCabinetLibrary(api), 1);
+    ASSERT_EQ(OpenCabinet(api, cut.c_str()), 1) << "the header is whole";
+    EXPECT_EQ(api.error.fError, FALSE);
+    EXPECT_EQ(CopyCabinet(api, m_work.c_str(), m_programPath), 0);
+    EXPECT_NE(api.error.fError, FALSE);
+    EXPECT_NE(api.error.erfOper, FDIERROR_NONE);
+    EXPECT_TRUE(ProgramPathUntouched());
+
+    // Through the whole operation as the setup calls it, the same cabinet fails plainly.
+    RemoveTree(m_work);
+    ASSERT_TRUE(CreateDirectoryW(m_work.c_str(), nullptr));
+    EXPECT_EQ(ExtractCabinet(cut.c_str(), m_work.c_str(), m_programPath), 0);
+    EXPECT_TRUE(ProgramPathUntouched());
+}
+
 // ---- The library ----
 
 std::wstring SystemFolder() {
