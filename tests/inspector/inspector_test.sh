@@ -5,10 +5,9 @@
 # payload offsets against the payload the packer made, and that damaged, truncated and foreign
 # files each get their own exit status and a plain message, never a crash.
 set -u
+. "$(dirname "$0")/../support/failure_count.sh"
 inspector="$1"; launcher="$2"; arch="$3"; payload="$4"; plain_exe="$5"; stage="$6"; work="$7"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # --- The launcher as built -------------------------------------------------------------------
 "$inspector" "$launcher" >report.txt 2>errors.txt; status=$?

@@ -3,10 +3,9 @@
 # Checks the report, the cabinet's order and attributes, the payload against an independent
 # descrambler, byte-for-byte repeatability, and that bad input leaves no payload behind.
 set -u
+. "$(dirname "$0")/../support/failure_count.sh"
 packer="$1"; work="$2"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # An independent descrambler (the launcher's transform, written from its definition).
 support=$(cd "$(dirname "$0")/../support" && pwd)
@@ -143,5 +142,4 @@ usage_error 1 "qarv-packer: error: bad date '2009-02-30 08:30:00': give YYYY-MM-
 cp kept.cab broken.cab && printf 'XXXXXXXXXXXXXXXX' | dd of=broken.cab bs=1 seek=400 conv=notrunc 2>/dev/null
 expect_refusal "checking the cabinet" --output out.bin --cabinet broken.cab
 
-[ $failures -eq 0 ] && echo "packer ok"
-exit $failures
+finish "packer"

@@ -8,10 +8,9 @@
 # the password never reaches a command line or the output. Leaves signed-x86_64.exe (and
 # signed-i686.exe) in WORKDIR for the Wine runs (signed_launcher_run_test.cpp).
 set -u
+. "$(dirname "$0")/../support/failure_count.sh"
 tools="$1"; inspector="$2"; launcher="$3"; launcher_i686="$4"; wine_run="$5"; windows_inspector="$6"; work="$7"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 sign="$tools/sign-launcher.sh"
 # Quotes, a dollar sign and spaces: a password that any unquoted use would mangle.
 password='Qarv test "pass" $HOME 2009'
@@ -204,5 +203,4 @@ if [ "$launcher_i686" != - ]; then
   grep -q 'digest       matches the file' signed-i686.txt || fail "the signed i686 launcher's digest does not match"
 fi
 
-[ $failures -eq 0 ] && echo "signing ok"
-exit $failures
+finish "signing"
