@@ -245,6 +245,13 @@ QARV_RELEASE_DIR="$work/release" QARV_SIGN_PASSWORD="$password" SOURCE_DATE_EPOC
   >release.out 2>&1 && fail "build-launcher.sh with an unreachable timestamp server: exit 0"
 [ ! -e "release/bin/QarvPro 2009 Setup.exe" ] || fail "build-launcher.sh left the unsigned launcher after signing failed"
 seen "build-launcher.sh, signing failed"
+# No signing time: the release command stops before it builds.
+env -u SOURCE_DATE_EPOCH PATH="$work/nogit:$work/spy:$PATH" QARV_RELEASE_DIR="$work/release-untimed" \
+  QARV_SIGN_PASSWORD="$password" "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx \
+  >release.out 2>&1 && fail "build-launcher.sh without a signing time: exit 0"
+grep -q 'SOURCE_DATE_EPOCH' release.out || fail "build-launcher.sh without a signing time: $(cat release.out)"
+[ ! -e release-untimed.configure.log ] || fail "build-launcher.sh built before it found no signing time"
+seen "build-launcher.sh, no signing time"
 
 # --- The launcher that ships ------------------------------------------------------------------
 if [ "$launcher_i686" != - ]; then

@@ -149,12 +149,7 @@ if [ -n "$key_usage" ] && [[ "$key_usage" != *"Digital Signature"* ]]; then
 fi
 openssl x509 -in "$work/signer.pem" -noout -checkend 0 >/dev/null ||
     die "the certificate in $certificate ($subject) expired on $(openssl x509 -in "$work/signer.pem" -noout -enddate | sed 's/^.*=//')"
-if [ $check_only = 1 ]; then
-    echo "certificate  $subject, SHA-256 $fingerprint: can sign code"
-    exit 0
-fi
-
-
+# Before --check returns, so that a release build stops before it builds rather than after.
 if [ -n "$timestamp" ]; then
     time_options=(-ts "$timestamp")
     time_note="timestamped by $timestamp"
@@ -172,6 +167,11 @@ else
     time_options=(-time "$signing_time")
     time_note="no timestamp (signing time $(date -u -d "@$signing_time" '+%Y-%m-%d %H:%M:%S') UTC)"
 fi
+if [ $check_only = 1 ]; then
+    echo "certificate  $subject, SHA-256 $fingerprint: can sign code"
+    exit 0
+fi
+
 pass_options=()
 [ -z "$password" ] || pass_options=(-readpass /dev/stdin)
 if ! printf '%s' "$password" | osslsigncode sign -pkcs12 "$certificate" "${pass_options[@]}" -h sha256 \
