@@ -114,6 +114,9 @@ const char* DescribeNameProblem(NameProblem problem) {
     case NameProblem::kSameFile: return "is the same file to Windows as an earlier name (case, trailing dots or spaces)";
     case NameProblem::kShortNameAlias: return "is shaped like the 8.3 short name Windows may give another file";
     case NameProblem::kNotUtf8: return "is flagged UTF-8 but is not valid UTF-8";
+    case NameProblem::kDependsOnCodePage:
+        return "has bytes of 0x80 and above without the UTF-8 flag: Windows reads such a name in the PC's ANSI code "
+               "page, which differs from PC to PC (flag it UTF-8, as gcab does)";
     }
     return "is refused";
 }
@@ -223,7 +226,9 @@ std::string ToUtf8(std::u16string_view text) {
 std::vector<NamedProblem> CheckPayloadNames(const std::vector<std::u16string>& names) {
     std::vector<NamedProblem> problems;
     std::vector<std::u16string> comparable;
-    bool anyNeedsAlias = false;
+    // The launcher's container shares the work folder with the payload, and its name is always a
+    // long one: on a file system that makes 8.3 aliases it has one of its own (QARV20~1.DAT).
+    bool anyNeedsAlias = NeedsShortAlias(kContainerFileName);
     for (const std::u16string& name : names) {
         comparable.push_back(ComparableName(name));
         anyNeedsAlias = anyNeedsAlias || NeedsShortAlias(name);

@@ -28,6 +28,7 @@ enum class NameProblem {
     kSameFile,            // the same file as an earlier name (case, trailing dots or spaces)
     kShortNameAlias,      // shaped like another file's 8.3 short name ("SETUP~1.EXE")
     kNotUtf8,             // flagged UTF-8 but not valid UTF-8
+    kDependsOnCodePage,   // not flagged UTF-8, with bytes of 0x80 and above: read in each PC's ANSI code page
 };
 
 // A sentence for the user of a tool: "is a device name Windows reserves", ...

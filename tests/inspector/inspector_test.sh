@@ -5,10 +5,9 @@
 # payload offsets against the payload the packer made, and that damaged, truncated and foreign
 # files each get their own exit status and a plain message, never a crash.
 set -u
+. "$(dirname "$0")/../support/failure_count.sh"
 inspector="$1"; launcher="$2"; arch="$3"; payload="$4"; plain_exe="$5"; stage="$6"; work="$7"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # --- The launcher as built -------------------------------------------------------------------
 "$inspector" "$launcher" >report.txt 2>errors.txt; status=$?
@@ -166,6 +165,12 @@ refused "same file" data.bin data.bin.
 refused "same file" Setup.ini SETUP.INI
 refused "same file" État.dat état.dat
 refused "own container" qarv2009Setup.dat
+# A name beyond ASCII without the UTF-8 flag: each PC reads it in its own ANSI code page.
+rm -rf named && mkdir named && printf 'x' > named/cafX.txt && printf 'MZ' > named/run.exe
+(cd named && gcab -c -n ../unflagged.cab cafX.txt run.exe)
+python3 -c "import sys; d = open(sys.argv[1], 'rb').read(); open(sys.argv[1], 'wb').write(d.replace(b'cafX.txt', b'caf\xe9.txt'))" unflagged.cab
+implant unflagged.cab unflagged.exe
+expect 11 "code page" unflagged.exe
 
 # The command line: usage errors exit 2 with one line before the usage text.
 expect 2 '^usage: qarv-inspector' --offsets
@@ -232,5 +237,4 @@ for copy in fuzz-*.exe; do
   esac
 done
 
-[ $failures -eq 0 ] && echo "inspector ok"
-exit $failures
+finish "inspector"

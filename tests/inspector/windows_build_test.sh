@@ -4,10 +4,9 @@
 # The same report (line ends aside) and the same exit status for a launcher, a copy with a damaged
 # payload, a truncated copy, a file without the payload and a file that is not a program.
 set -u
+. "$(dirname "$0")/../support/failure_count.sh"
 wine_run="$1"; windows="$2"; host="$3"; launcher="$4"; plain_exe="$5"; work="$6"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cp "$launcher" launcher.exe
 offset=$("$host" --offsets launcher.exe | sed -n 's/^payload_offset=//p')
@@ -41,5 +40,4 @@ done
 
 "$wine_run" "$windows" launcher.exe | tr -d '\r'
 
-[ $failures -eq 0 ] && echo "Windows build ok"
-exit $failures
+finish "Windows build"

@@ -3,10 +3,9 @@
 # Checks the report, the cabinet's order and attributes, the payload against an independent
 # descrambler, byte-for-byte repeatability, and that bad input leaves no payload behind.
 set -u
+. "$(dirname "$0")/../support/failure_count.sh"
 packer="$1"; work="$2"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # An independent descrambler (the launcher's transform, written from its definition).
 support=$(cd "$(dirname "$0")/../support" && pwd)
@@ -100,11 +99,22 @@ hostile "same file" État.dat état.dat
 hostile "own container" qarv2009Setup.dat
 hostile "own container" QARV2009SETUP.DAT
 hostile "short name" QARV20~1.EXE Qarv2009Install.exe
+# Every other name is 8.3, but the container the launcher writes beside them has an alias.
+hostile "short name" QARV20~1.DAT
+# A name beyond ASCII without the UTF-8 flag is read in each PC's own ANSI code page.
+rm -rf names && mkdir names && cp installer/setup.exe names/ && printf 'x' > names/cafX.txt
+(cd names && gcab -c -z ../unflagged.cab cafX.txt setup.exe)
+python3 -c "import sys; d = open(sys.argv[1], 'rb').read(); open(sys.argv[1], 'wb').write(d.replace(b'cafX.txt', b'caf\xe9.txt'))" unflagged.cab
+expect_refusal "code page" --output out.bin --cabinet unflagged.cab
 # Non-ASCII names the launcher extracts under their real names pack as they are.
 rm -rf names && mkdir names && cp installer/setup.exe names/ && printf 'x' > names/café.txt && printf 'y' > names/cafë.txt
 "$packer" --output names.bin --keep-cabinet names.cab --folder names --program setup.exe >/dev/null 2>&1 ||
   fail "non-ASCII names were refused"
 gcab -l names.cab | grep -q '^café.txt ' || fail "café.txt is not in the cabinet: $(gcab -l names.cab)"
+# Attributes set on a UTF-8 name keep its UTF-8 flag (0x80), so the launcher still reads it as UTF-8.
+"$packer" --output names.bin --keep-cabinet names.cab --folder names --program setup.exe --attributes café.txt=r \
+  >/dev/null 2>names.err || fail "attributes on a non-ASCII name: $(cat names.err)"
+gcab -l names.cab | grep -q '^café.txt 1 .* 0x81$' || fail "café.txt lost its UTF-8 flag: $(gcab -l names.cab)"
 # A cabinet with no file at all gives the launcher nothing to start.
 python3 - <<'PY'
 import struct
@@ -143,5 +153,4 @@ usage_error 1 "qarv-packer: error: bad date '2009-02-30 08:30:00': give YYYY-MM-
 cp kept.cab broken.cab && printf 'XXXXXXXXXXXXXXXX' | dd of=broken.cab bs=1 seek=400 conv=notrunc 2>/dev/null
 expect_refusal "checking the cabinet" --output out.bin --cabinet broken.cab
 
-[ $failures -eq 0 ] && echo "packer ok"
-exit $failures
+finish "packer"

@@ -8,21 +8,19 @@
 # the password never reaches a command line or the output. Leaves signed-x86_64.exe (and
 # signed-i686.exe) in WORKDIR for the Wine runs (signed_launcher_run_test.cpp).
 set -u
+. "$(dirname "$0")/../support/failure_count.sh"
 tools="$1"; inspector="$2"; launcher="$3"; launcher_i686="$4"; wine_run="$5"; windows_inspector="$6"; work="$7"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 sign="$tools/sign-launcher.sh"
 # Quotes, a dollar sign and spaces: a password that any unquoted use would mangle.
 password='Qarv test "pass" $HOME 2009'
-export TEST_PASSWORD="$password"
 
 # --- Test certificates ------------------------------------------------------------------------
 # certificate NAME EXTENDED-KEY-USAGE SUBJECT: NAME.pfx (key and certificate) and NAME.pem.
 certificate() {
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 30 -subj "$3" \
     -addext "extendedKeyUsage=$2" -addext "keyUsage=digitalSignature" 2>/dev/null &&
-  openssl pkcs12 -export -in "$1.pem" -inkey "$1.key" -out "$1.pfx" -passout env:TEST_PASSWORD -name "$1" &&
+  TEST_PASSWORD="$password" openssl pkcs12 -export -in "$1.pem" -inkey "$1.key" -out "$1.pfx" -passout env:TEST_PASSWORD -name "$1" &&
   rm -f "$1.key"
 }
 certificate signing codeSigning '/C=VN/O=Qarv Test/CN=Qarv Test Signing' || fail "openssl could not make the test certificate"
@@ -31,14 +29,38 @@ fingerprint=$(openssl x509 -in signing.pem -noout -fingerprint -sha256 | sed 's/
 subject='CN=Qarv Test Signing, O=Qarv Test, C=VN'
 printf '%s\n' "$password" > password.txt
 
-# Every command line the signing runs, recorded by stand-ins for osslsigncode and openssl.
+# Stand-ins, ahead of the real programs on PATH, for every program the signing and release commands
+# run: each refuses to run (and says so in password-seen.log) when the password reaches it in its
+# environment or its arguments, records its command line, and runs the real program. cmake only
+# pretends: the build's launcher is this build's unsigned one.
 mkdir spy
-for tool in osslsigncode openssl; do
-  real=$(command -v $tool)
-  printf '#!/bin/sh\nprintf "%%s\\n" "%s $*" >> "%s/command-lines.log"\nexec "%s" "$@"\n' "$tool" "$work" "$real" > spy/$tool
+for tool in osslsigncode openssl mktemp realpath dirname basename rm cat grep sed tr date git chmod mv mkdir head \
+            nproc dpkg-query apt-get cmake; do
+  real=$(command -v $tool) || continue
+  {
+    echo '#!/bin/sh'
+    echo "if /usr/bin/env | $(command -v grep) -qF -f '$work/password.txt' ||"
+    echo "   printf '%s\\n' \"\$@\" | $(command -v grep) -qF -f '$work/password.txt'; then"
+    echo "  echo $tool >> '$work/password-seen.log'; echo '$tool: the password reached this program' >&2; exit 97"
+    echo "fi"
+    echo "printf '%s\\n' \"$tool \$*\" >> '$work/command-lines.log'"
+    if [ $tool = cmake ]; then
+      echo "case \" \$* \" in"
+      echo "  *' --target qarv_payload '*) echo 'qarv-packer: (the build is played by a stand-in)' ;;"
+      echo "  *' --target launcher '*) $real -E make_directory \"\$2/bin\" &&"
+      echo "    $real -E copy '$work/unsigned.exe' \"\$2/bin/QarvPro 2009 Setup.exe\" ;;"
+      echo "esac"
+    else
+      echo "exec '$real' \"\$@\""
+    fi
+  } > spy/$tool
   chmod +x spy/$tool
 done
-spied() { PATH="$work/spy:$PATH" "$@"; }
+# Variables of the names the commands keep the password in, exported by the caller: a command that
+# assigns the password to one without removing its export hands it to every program it runs.
+spied() { PATH="$work/spy:$PATH" password=decoy sign_password=decoy "$@"; }
+# seen: fails when the password reached any program through the stand-ins.
+seen() { [ ! -s password-seen.log ] || fail "$1: the password reached $(sort -u password-seen.log | tr '\n' ' ')"; rm -f password-seen.log; }
 # leaks FILE...: the password in any of them.
 leaks() { grep -F -l -- "$password" "$@" 2>/dev/null; }
 
@@ -53,6 +75,7 @@ grep -q 'no timestamp (signing time 2009-03-16 08:30:00 UTC)' sign.out || fail "
 grep -q '^osslsigncode sign ' command-lines.log || fail "osslsigncode was not run through the recording stand-in"
 leaks sign.out sign.err command-lines.log && fail "the password appears in the output or on a command line"
 cmp -s unsigned.exe "$launcher" || fail "signing into another file changed the unsigned launcher"
+seen "signing"
 
 osslsigncode verify -CAfile signing.pem -in signed-x86_64.exe >verify.txt 2>&1 || fail "osslsigncode verify fails: $(cat verify.txt)"
 grep -q '^Signature verification: ok' verify.txt || fail "osslsigncode does not report the signature ok"
@@ -178,10 +201,25 @@ grep -q 'never given on the command line' refused.err || fail "--password: $(cat
 refused 'no such launcher' env QARV_SIGN_PASSWORD="$password" "$sign" signing.pfx missing.exe out.exe
 # A timestamp server that does not answer (nothing listens on this machine's discard port).
 refused 'could not sign' env QARV_SIGN_PASSWORD="$password" "$sign" --timestamp http://127.0.0.1:9/ signing.pfx in.exe out.exe
-# Signing in place that fails leaves no unsigned launcher where the signed one was expected.
-cp unsigned.exe in-place.exe
-QARV_SIGN_PASSWORD=wrong "$sign" signing.pfx in-place.exe >/dev/null 2>&1 && fail "in place with a wrong password: exit 0"
-[ ! -e in-place.exe ] || fail "in place with a wrong password: the unsigned launcher is still at the output path"
+seen "the refusals"
+# No signing time: neither SOURCE_DATE_EPOCH nor a commit to take it from (git fails), and no
+# timestamp server. The current time would make every signing different.
+mkdir nogit && printf '#!/bin/sh\necho "fatal: not a git repository" >&2\nexit 128\n' > nogit/git && chmod +x nogit/git
+refused 'SOURCE_DATE_EPOCH' env -u SOURCE_DATE_EPOCH PATH="$work/nogit:$work/spy:$PATH" QARV_SIGN_PASSWORD="$password" \
+  "$sign" signing.pfx in.exe out.exe
+grep -q 'commit' refused.err || fail "no signing time: the message does not name the commit time: $(cat refused.err)"
+# Signing in place that fails, early (a wrong password) or late (osslsigncode fails), leaves the
+# launcher as it was.
+in_place_fails() {  # in_place_fails WHAT COMMAND...
+  what="$1"; shift
+  cp unsigned.exe in-place.exe
+  "$@" >/dev/null 2>&1 && fail "in place, $what: exit 0"
+  cmp -s in-place.exe unsigned.exe || fail "in place, $what: the launcher was removed or changed"
+  ls -a | grep -q '\.signing$' && fail "in place, $what: a temporary file is left behind"
+}
+in_place_fails "a wrong password" env QARV_SIGN_PASSWORD=wrong "$sign" signing.pfx in-place.exe
+in_place_fails "no timestamp server" env QARV_SIGN_PASSWORD="$password" "$sign" --timestamp http://127.0.0.1:9/ \
+  signing.pfx in-place.exe
 
 # The release command checks the certificate before it builds: nothing is built, nothing is left.
 mkdir release
@@ -192,6 +230,28 @@ grep -q 'wrong password' release.out || fail "build-launcher.sh with a wrong pas
 [ ! -e "release/bin/QarvPro 2009 Setup.exe" ] || fail "build-launcher.sh left a launcher after refusing to sign"
 leaks release.out && fail "build-launcher.sh printed the password"
 [ ! -e release/CMakeCache.txt ] || fail "build-launcher.sh built before it checked the certificate"
+# The release command end to end, its build played by the cmake stand-in: the password reaches no
+# program but openssl and osslsigncode (on their standard input), and the launcher is signed.
+QARV_RELEASE_DIR="$work/release" QARV_SIGN_PASSWORD="$password" SOURCE_DATE_EPOCH=1237192200 \
+  spied "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx >release.out 2>&1 ||
+  fail "build-launcher.sh: $(cat release.out)"
+grep -q '^cmake --build .* --target launcher' command-lines.log || fail "build-launcher.sh did not reach the build"
+osslsigncode verify -CAfile signing.pem -in "release/bin/QarvPro 2009 Setup.exe" >/dev/null 2>&1 ||
+  fail "build-launcher.sh did not leave a signed launcher"
+seen "build-launcher.sh"
+# Signing that fails after the build leaves no launcher, not even the unsigned one.
+QARV_RELEASE_DIR="$work/release" QARV_SIGN_PASSWORD="$password" SOURCE_DATE_EPOCH=1237192200 \
+  spied "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx --timestamp http://127.0.0.1:9/ \
+  >release.out 2>&1 && fail "build-launcher.sh with an unreachable timestamp server: exit 0"
+[ ! -e "release/bin/QarvPro 2009 Setup.exe" ] || fail "build-launcher.sh left the unsigned launcher after signing failed"
+seen "build-launcher.sh, signing failed"
+# No signing time: the release command stops before it builds.
+env -u SOURCE_DATE_EPOCH PATH="$work/nogit:$work/spy:$PATH" QARV_RELEASE_DIR="$work/release-untimed" \
+  QARV_SIGN_PASSWORD="$password" "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx \
+  >release.out 2>&1 && fail "build-launcher.sh without a signing time: exit 0"
+grep -q 'SOURCE_DATE_EPOCH' release.out || fail "build-launcher.sh without a signing time: $(cat release.out)"
+[ ! -e release-untimed.configure.log ] || fail "build-launcher.sh built before it found no signing time"
+seen "build-launcher.sh, no signing time"
 
 # --- The launcher that ships ------------------------------------------------------------------
 if [ "$launcher_i686" != - ]; then
@@ -204,5 +264,4 @@ if [ "$launcher_i686" != - ]; then
   grep -q 'digest       matches the file' signed-i686.txt || fail "the signed i686 launcher's digest does not match"
 fi
 
-[ $failures -eq 0 ] && echo "signing ok"
-exit $failures
+finish "signing"

@@ -95,6 +95,9 @@ TEST(FileNameRule, APayloadWithNamesOfOneFileIsRefusedAtTheSecond) {
         {{u"État.dat", u"état.dat"}, 1, NameProblem::kSameFile, 0},
         {{u"a.txt", u"qarv2009Setup.dat"}, 1, NameProblem::kContainerName, 1},
         {{u"Qarv2009Install.exe", u"QARV20~1.EXE"}, 1, NameProblem::kShortNameAlias, 1},
+        // Only 8.3 names in the payload, but the container beside them has an alias.
+        {{u"QARV20~1.DAT", u"SETUP.EXE"}, 0, NameProblem::kShortNameAlias, 0},
+        {{u"SETUP~1.EXE", u"DATA.BIN"}, 0, NameProblem::kShortNameAlias, 0},
         {{u"nul.txt", u"setup.exe"}, 0, NameProblem::kDeviceName, 0},
     };
     for (const Case& c : cases) {
@@ -104,8 +107,8 @@ TEST(FileNameRule, APayloadWithNamesOfOneFileIsRefusedAtTheSecond) {
         EXPECT_EQ(problems[0].problem, c.problem);
         EXPECT_EQ(problems[0].clashesWith, c.clashesWith);
     }
-    // 8.3 names alone have no aliases to meet; distinct names pass.
-    EXPECT_TRUE(qarv::CheckPayloadNames({u"SETUP~1.EXE", u"DATA.BIN"}).empty());
+    // Distinct names, none shaped like an alias, pass.
+    EXPECT_TRUE(qarv::CheckPayloadNames({u"SETUP.EXE", u"DATA.BIN"}).empty());
     EXPECT_TRUE(qarv::CheckPayloadNames({u"café.txt", u"cafe.txt", u"install.ini", u"Qarv2009Install.exe"}).empty());
 }
 

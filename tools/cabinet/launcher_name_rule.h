@@ -17,8 +17,9 @@ struct RefusedName {
     std::size_t clashesWith = 0;  // for kSameFile, the earlier file that is the same file to Windows
 };
 
-// Every name the launcher refuses: first the names flagged UTF-8 that are not, then the rule's
-// findings, each in cabinet order. Empty when the launcher extracts every name.
+// Every name the launcher refuses or may read as another name: first the names flagged UTF-8 that
+// are not and the unflagged names beyond ASCII, then the rule's findings, each in cabinet order.
+// Empty when the launcher extracts every name as the tools read it.
 std::vector<RefusedName> RefusedNames(const std::vector<CabinetFile>& files);
 
 // "file 'NAME'<where> is a device name Windows reserves", with ": 'OTHER'" for a clash; names are

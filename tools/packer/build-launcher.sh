@@ -8,7 +8,19 @@
 # Prints the packer's report (files, sizes, chunks, the program's MD5) and where the launcher is.
 # The build folder is build/release, or QARV_RELEASE_DIR. To sign, the certificate's password is
 # QARV_SIGN_PASSWORD or the first line of the --password-file; see tools/packer/sign-launcher.sh.
-set -euo pipefail
+# If signing fails, no launcher is left in the build folder.
+
+# The password leaves the environment before any other program runs (apt-get, cmake, the compilers,
+# the packer): it is kept in a variable that is never exported and reaches only the signing command,
+# on its standard input.
+unset -v sign_password sign_password_given
+if [ -n "${QARV_SIGN_PASSWORD+set}" ]; then
+    sign_password="$QARV_SIGN_PASSWORD"
+    sign_password_given=1
+fi
+unset QARV_SIGN_PASSWORD
+declare +x sign_password sign_password_given
+set -euo pipefail +a
 source "$(dirname "$0")/../../scripts/lib.sh"
 
 sign_options=() certificate=""
@@ -20,13 +32,13 @@ while [ $# -gt 0 ]; do
             if [ "$1" = --sign ]; then certificate="$2"; else sign_options+=("$1" "$2"); fi
             shift 2 ;;
         --*) [ "$1" = --help ] || echo "unknown option $1" >&2
-             sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+             sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
         *) arguments+=("$1"); shift ;;
     esac
 done
 set -- "${arguments[@]}"
 if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ ${#sign_options[@]} -gt 0 ] && [ -z "$certificate" ]; }; then
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 fi
 source_path=$(realpath -e -- "$1") || { echo "no such installer: $1" >&2; exit 1; }
@@ -45,10 +57,20 @@ mkdir -p "$dir"
 # Linked anew every time: a launcher signed by an earlier run never stands in for this one.
 rm -f "$launcher"
 
+# sign ARGUMENTS...: the signing command, with the password from the environment on its standard
+# input unless a --password-file was given.
+sign() {
+    if [ -n "${sign_password_given:-}" ] && [[ " ${sign_options[*]:-} " != *" --password-file "* ]]; then
+        printf '%s\n' "$sign_password" | "$QARV_ROOT/tools/packer/sign-launcher.sh" --password-file - "$@"
+    else
+        "$QARV_ROOT/tools/packer/sign-launcher.sh" "$@"
+    fi
+}
+
 qarv_install_packages
 # A certificate that cannot sign fails here, before the build rather than after it.
 if [ -n "$certificate" ]; then
-    "$QARV_ROOT/tools/packer/sign-launcher.sh" --check "${sign_options[@]}" "$certificate" >/dev/null || exit 1
+    sign --check "${sign_options[@]}" "$certificate" >/dev/null || exit 1
 fi
 cmake -S "$QARV_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolchain-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQARV_BUILD_TESTS=OFF \
@@ -60,6 +82,7 @@ cmake --build "$dir" --target qarv_payload 2>&1 | sed -n '/^qarv-packer/,$p' | g
 cmake --build "$dir" --target launcher -j"$(nproc)" >"$dir.build.log" 2>&1 \
     || { grep -E 'error|Error' "$dir.build.log" | head -n 40 >&2; exit 1; }
 if [ -n "$certificate" ]; then
-    "$QARV_ROOT/tools/packer/sign-launcher.sh" "${sign_options[@]}" "$certificate" "$launcher" || exit 1
+    # Signed in place: a failed signing leaves the unsigned launcher, which is never the release.
+    sign "${sign_options[@]}" "$certificate" "$launcher" || { rm -f "$launcher"; exit 1; }
 fi
 echo "launcher: $launcher"

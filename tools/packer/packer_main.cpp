@@ -38,6 +38,9 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// What --attributes sets: read-only, hidden, system, archive.
+constexpr std::uint16_t kFileAttributeBits =
+    tools::kAttributeReadOnly | tools::kAttributeHidden | tools::kAttributeSystem | tools::kAttributeArchive;
 
 struct Options {
     std::string output;
@@ -190,9 +193,10 @@ void CheckNamesAsTheLauncherDoes(const std::vector<CabinetEntry>& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string problem = ProblemWithEntryName(entries[i].name);
         if (!problem.empty()) throw PackerError("file '" + tools::PrintableText(entries[i].name) + "' in the cabinet " + problem);
-        // A name that is not the UTF-8 it claims is refused where it stands, before any clash.
+        // A name the tools cannot read as the launcher will is refused where it stands, before any clash.
         for (const tools::RefusedName& name : refused) {
-            if (name.index == i && name.problem == qarv::NameProblem::kNotUtf8) {
+            if (name.index == i && (name.problem == qarv::NameProblem::kNotUtf8 ||
+                                    name.problem == qarv::NameProblem::kDependsOnCodePage)) {
                 throw PackerError(tools::DescribeRefusedName(entries, name, " in the cabinet"));
             }
         }
@@ -229,19 +233,22 @@ int Pack(const Options& options) {
     for (const auto& [name, attributes] : options.attributes) {
         auto found = std::find_if(entries.begin(), entries.end(), [&](const CabinetEntry& e) { return e.name == name; });
         if (found == entries.end()) throw PackerError("--attributes names '" + name + "', which is not in the cabinet");
-        SetEntryAttributes(cabinet, *found, attributes);
-        found->attributes = attributes;
+        // Only the four file attributes: the other bits say how to read the name (UTF-8) and
+        // whether to run the file after extraction, and stay as the cabinet has them.
+        const std::uint16_t kept = found->attributes & ~kFileAttributeBits;
+        SetEntryAttributes(cabinet, *found, static_cast<std::uint16_t>(kept | attributes));
     }
     if (!options.date.empty()) {
         std::uint16_t date = 0, time = 0;
         if (!tools::ParseDosDateTime(options.date, date, time)) {
             throw PackerError("bad date '" + options.date + "': give YYYY-MM-DD HH:MM:SS, years 1980 to 2107, even seconds");
         }
-        for (CabinetEntry& entry : entries) {
-            SetEntryDateTime(cabinet, entry, date, time);
-            entry.date = date;
-            entry.time = time;
-        }
+        for (const CabinetEntry& entry : entries) SetEntryDateTime(cabinet, entry, date, time);
+    }
+    // The entries as the launcher will read them, from the patched bytes, under the same rule.
+    if (!options.attributes.empty() || !options.date.empty()) {
+        entries = ReadCabinetEntries(cabinet);
+        CheckNamesAsTheLauncherDoes(entries);
     }
 
     // The final cabinet must decode completely, and the program to start is read back from it.

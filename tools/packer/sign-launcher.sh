@@ -5,24 +5,36 @@
 #   tools/packer/sign-launcher.sh [options] CERT.pfx LAUNCHER.exe [SIGNED.exe]
 #   tools/packer/sign-launcher.sh --check [options] CERT.pfx
 #
-#   --password-file FILE  the certificate's password is the first line of FILE; without it, the
-#                         password is the environment variable QARV_SIGN_PASSWORD
+#   --password-file FILE  the certificate's password is the first line of FILE ("-": of standard
+#                         input); without it, the password is the environment variable
+#                         QARV_SIGN_PASSWORD
 #   --timestamp URL       an RFC 3161 timestamp server; without it the signature has no timestamp
 #   --ca-file FILE        trusted roots (PEM) for the verification, beside the .pfx's certificates
 #                         and the system's bundle
 #   --check               only open the certificate and check that it can sign code
 #
 # SIGNED.exe defaults to LAUNCHER.exe (signed in place). The signature is written under a
-# temporary name and renamed only once it verifies: on any failure the command exits non-zero and
-# nothing is left at SIGNED.exe. The password never appears on a command line or in the output.
-# The signing time is SOURCE_DATE_EPOCH, else the time of the source tree's last commit, so that
-# the same launcher and key give the same signed file.
-set -euo pipefail
+# temporary name and renamed only once it verifies: on any failure the command exits non-zero,
+# LAUNCHER.exe is left as it was and nothing is left at a separate SIGNED.exe. The password never
+# appears on a command line, in the output or in any other program's environment. Without
+# --timestamp the signing time is SOURCE_DATE_EPOCH, else the time of the source tree's last
+# commit, so that the same launcher and key give the same signed file; with neither, it refuses.
+
+# The password leaves the environment before any other program runs, and the variable that keeps
+# it is never exported, even if the caller's environment had one of its name.
+unset -v password password_in_environment
+if [ -n "${QARV_SIGN_PASSWORD+set}" ]; then
+    password="$QARV_SIGN_PASSWORD"
+    password_in_environment=1
+fi
+unset QARV_SIGN_PASSWORD
+declare +x password password_in_environment
+set -euo pipefail +a
 QARV_ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 readonly kProduct="QarvPro 2009 Setup"
 readonly kProductUrl="https://www.qarv.com.vn/qarvpro2009"
 
-usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit "${1:-2}"; }
+usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit "${1:-2}"; }
 die() { echo "sign-launcher: $*" >&2; exit 1; }
 
 password_file="" timestamp="" ca_file="" check_only=0
@@ -47,10 +59,31 @@ if [ $check_only = 1 ]; then
 else
     [ ${#positional[@]} -ge 2 ] && [ ${#positional[@]} -le 3 ] || usage
 fi
+# The password reaches openssl and osslsigncode only through a pipe from the shell's own printf.
+# Standard input is read before any program runs; a missing password is reported in its turn below.
+password_problem=""
+if [ "$password_file" = - ]; then
+    password=""
+    IFS= read -r password || [ -n "$password" ] || password=""
+    password="${password%$'\r'}"
+    exec </dev/null  # nothing else of that pipe reaches a program started later
+elif [ -n "$password_file" ]; then
+    password=""
+    if [ -f "$password_file" ] && [ -r "$password_file" ]; then
+        IFS= read -r password <"$password_file" || [ -n "$password" ] || password=""
+        password="${password%$'\r'}"
+    else
+        password_problem="cannot read the password file: $password_file"
+    fi
+elif [ -z "${password_in_environment:-}" ]; then
+    password_problem="no password for ${positional[0]}: set QARV_SIGN_PASSWORD or use --password-file FILE"
+fi
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarv-sign.XXXXXX")
 partial="" temporary=""
-# On any failure nothing stays at the output path: not the unsigned launcher either, when it is
-# signed in place, so that an unsigned file is never taken for the signed one.
+# On any failure nothing stays at a separate output path, so that an unsigned or stale file is
+# never taken for the signed one. Signed in place, the launcher itself is never removed: it is
+# replaced only by the verified signed file.
 cleanup() {
     rm -rf "$work"
     [ -z "$temporary" ] || rm -f "$temporary"
@@ -60,9 +93,11 @@ trap cleanup EXIT
 if [ $check_only = 0 ]; then
     launcher="${positional[1]}"
     output="${positional[2]:-$launcher}"
-    partial="$output"
     # Another name for the launcher itself (./a.exe for a.exe) is signing in place, not a new file.
-    [ "$(realpath -m -- "$output")" = "$(realpath -m -- "$launcher")" ] || rm -f "$output"
+    if [ "$(realpath -m -- "$output")" != "$(realpath -m -- "$launcher")" ]; then
+        partial="$output"
+        rm -f "$output"
+    fi
     [ -f "$launcher" ] || die "no such launcher: $launcher"
     temporary="$(dirname "$output")/.$(basename "$output").signing"
     rm -f "$temporary"
@@ -71,20 +106,7 @@ certificate="${positional[0]}"
 [ -f "$certificate" ] || die "no such certificate file: $certificate"
 [ -r "$certificate" ] || die "cannot read the certificate file: $certificate"
 [ -z "$ca_file" ] || [ -r "$ca_file" ] || die "cannot read the trusted-roots file: $ca_file"
-
-# The password, in a shell variable that no child inherits; it reaches openssl and osslsigncode
-# only through a pipe from the shell's own printf.
-if [ -n "$password_file" ]; then
-    [ -f "$password_file" ] && [ -r "$password_file" ] || die "cannot read the password file: $password_file"
-    password=""
-    IFS= read -r password <"$password_file" || [ -n "$password" ] || password=""
-    password="${password%$'\r'}"
-elif [ -n "${QARV_SIGN_PASSWORD+set}" ]; then
-    password="$QARV_SIGN_PASSWORD"
-else
-    die "no password for $certificate: set QARV_SIGN_PASSWORD or use --password-file FILE"
-fi
-unset QARV_SIGN_PASSWORD
+[ -z "$password_problem" ] || die "$password_problem"
 
 # Tool output shown to the user, with any line that holds the password withheld.
 show_log() {
@@ -127,25 +149,29 @@ if [ -n "$key_usage" ] && [[ "$key_usage" != *"Digital Signature"* ]]; then
 fi
 openssl x509 -in "$work/signer.pem" -noout -checkend 0 >/dev/null ||
     die "the certificate in $certificate ($subject) expired on $(openssl x509 -in "$work/signer.pem" -noout -enddate | sed 's/^.*=//')"
+# Before --check returns, so that a release build stops before it builds rather than after.
+if [ -n "$timestamp" ]; then
+    time_options=(-ts "$timestamp")
+    time_note="timestamped by $timestamp"
+else
+    # Never the current time: a signature made from the same launcher and key must come out the same.
+    if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+        signing_time="$SOURCE_DATE_EPOCH"
+        [[ "$signing_time" =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH is not a number of seconds: $signing_time"
+    else
+        signing_time=$(git -C "$QARV_ROOT" log -1 --format=%ct 2>/dev/null) || signing_time=""
+        [[ "$signing_time" =~ ^[0-9]+$ ]] ||
+            die "no signing time: set SOURCE_DATE_EPOCH (seconds since 1970), or sign from a git checkout of" \
+                "the source, whose last commit time is used; or give --timestamp URL"
+    fi
+    time_options=(-time "$signing_time")
+    time_note="no timestamp (signing time $(date -u -d "@$signing_time" '+%Y-%m-%d %H:%M:%S') UTC)"
+fi
 if [ $check_only = 1 ]; then
     echo "certificate  $subject, SHA-256 $fingerprint: can sign code"
     exit 0
 fi
 
-
-if [ -n "$timestamp" ]; then
-    time_options=(-ts "$timestamp")
-    time_note="timestamped by $timestamp"
-else
-    if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
-        signing_time="$SOURCE_DATE_EPOCH"
-    else
-        signing_time=$(git -C "$QARV_ROOT" log -1 --format=%ct 2>/dev/null) || signing_time=$(date +%s)
-    fi
-    [[ "$signing_time" =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH is not a number of seconds: $signing_time"
-    time_options=(-time "$signing_time")
-    time_note="no timestamp (signing time $(date -u -d "@$signing_time" '+%Y-%m-%d %H:%M:%S') UTC)"
-fi
 pass_options=()
 [ -z "$password" ] || pass_options=(-readpass /dev/stdin)
 if ! printf '%s' "$password" | osslsigncode sign -pkcs12 "$certificate" "${pass_options[@]}" -h sha256 \

@@ -33,6 +33,19 @@ std::basic_string<Char> ReadRemoteString(HANDLE process, const void* address) {
     return text;
 }
 
+using WaitForDebugEventFunction = BOOL(WINAPI*)(LPDEBUG_EVENT, DWORD);
+
+// A debugger that waits with WaitForDebugEventEx (Windows 10 on) receives OutputDebugStringW's
+// text as written; one that waits with WaitForDebugEvent receives it converted to the ANSI code
+// page. Looked up at run time, so that the program still starts on older systems.
+// https://learn.microsoft.com/windows/win32/api/debugapi/nf-debugapi-waitfordebugeventex
+WaitForDebugEventFunction WideDebugEventWait() {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel ? reinterpret_cast<WaitForDebugEventFunction>(
+                        reinterpret_cast<void*>(GetProcAddress(kernel, "WaitForDebugEventEx")))
+                  : nullptr;
+}
+
 std::wstring AnsiToWide(const std::string& text) {
     if (text.empty()) return std::wstring();
     const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -42,6 +55,8 @@ std::wstring AnsiToWide(const std::string& text) {
 }
 
 }  // namespace
+
+bool SystemDeliversWideDebugStrings() { return WideDebugEventWait() != nullptr; }
 
 DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const DebugCaptureCallbacks& callbacks,
                                     DWORD timeoutMs, const wchar_t* currentDirectory) {
@@ -59,11 +74,13 @@ DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const Debug
     result.started = true;
     if (callbacks.onStarted) callbacks.onStarted(debuggee.processId(), debuggee.process());
 
+    const WaitForDebugEventFunction wideWait = WideDebugEventWait();
+    const WaitForDebugEventFunction wait = wideWait != nullptr ? wideWait : WaitForDebugEvent;
     const ULONGLONG deadline = timeoutMs == INFINITE ? 0 : GetTickCount64() + timeoutMs;
     bool running = true;
     while (running) {
         DEBUG_EVENT event{};
-        if (!WaitForDebugEvent(&event, 100)) {
+        if (!wait(&event, 100)) {
             if (deadline != 0 && !result.timedOut && GetTickCount64() > deadline) {
                 result.timedOut = true;
                 TerminateProcess(debuggee.process(), 0xDEAD);
@@ -87,7 +104,13 @@ DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const Debug
                 const std::wstring text = output.fUnicode
                                               ? ReadRemoteString<wchar_t>(debuggee.process(), output.lpDebugStringData)
                                               : AnsiToWide(ReadRemoteString<char>(debuggee.process(), output.lpDebugStringData));
-                if (callbacks.onOutput) callbacks.onOutput(text);
+                // With the wide wait, an ANSI string is one the program wrote in ANSI itself.
+                const bool mayHaveLostLetters = !output.fUnicode && wideWait == nullptr;
+                if (callbacks.onOutputChecked) {
+                    callbacks.onOutputChecked(text, mayHaveLostLetters);
+                } else if (callbacks.onOutput) {
+                    callbacks.onOutput(text);
+                }
                 break;
             }
             case EXCEPTION_DEBUG_EVENT:

@@ -19,7 +19,15 @@ struct DebugCaptureResult {
 struct DebugCaptureCallbacks {
     std::function<void(const std::wstring& text)> onOutput;        // one debug string, as written
     std::function<void(DWORD processId, HANDLE process)> onStarted;  // right after creation
+    // When set, called for each debug string instead of onOutput. `mayHaveLostLetters` is true for
+    // a string that reached the debugger in the ANSI code page on a system that converts wide
+    // strings to it (no WaitForDebugEventEx: before Windows 10): letters outside the code page
+    // came through as '?' or a look-alike, and the debugger cannot tell which.
+    std::function<void(const std::wstring& text, bool mayHaveLostLetters)> onOutputChecked;
 };
+
+// True when the system hands wide debug strings to a debugger as written (WaitForDebugEventEx).
+bool SystemDeliversWideDebugStrings();
 
 // Starts `commandLine` with DEBUG_ONLY_THIS_PROCESS and runs the debug loop on the calling thread
 // until the process exits. `timeoutMs` bounds the whole run (INFINITE for none); past it the

@@ -3,8 +3,11 @@
 //
 //   tracecap.exe "C:\path\QarvPro 2009 Setup.exe"
 //
-// Output is UTF-8 on standard output. If the program cannot be started, tracecap says why on
-// standard error and exits with 127.
+// Output is UTF-8 on standard output. Where the system hands the debugger its lines in the ANSI
+// code page (before Windows 10), each line starts with "(ANSI) ": letters outside that code page
+// may have come through as '?' or as a look-alike letter. If the program cannot be started,
+// tracecap says why on standard error and exits with 127; a program that requires administrator
+// rights (the launcher) starts only from an elevated prompt.
 #include <windows.h>
 
 #include <string>
@@ -12,6 +15,9 @@
 #include "tools/tracecap/debug_capture.h"
 
 namespace {
+
+// ERROR_ELEVATION_REQUIRED, which MinGW's headers lack.
+constexpr DWORD kErrorElevationRequired = 740;
 
 void WriteUtf8(HANDLE stream, const std::wstring& text) {
     if (text.empty()) return;
@@ -34,13 +40,29 @@ int wmain() {
     }
 
     qarv::DebugCaptureCallbacks callbacks;
-    callbacks.onOutput = [out](const std::wstring& text) {
+    bool lossNoted = false;
+    callbacks.onOutputChecked = [out, err, &lossNoted](const std::wstring& text, bool mayHaveLostLetters) {
+        if (mayHaveLostLetters && !lossNoted) {
+            lossNoted = true;
+            WriteUtf8(err, L"tracecap: this Windows hands the debugger its lines in the ANSI code page (" +
+                               std::to_wstring(GetACP()) +
+                               L"); in lines marked (ANSI), letters outside it may show as '?' or as a look-alike "
+                               L"letter. Windows 10 and later show them as written.\n");
+        }
         // Every trace line carries its own line feed; add one to any text that does not.
-        WriteUtf8(out, (!text.empty() && text.back() == L'\n') ? text : text + L"\n");
+        const std::wstring line = (!text.empty() && text.back() == L'\n') ? text : text + L"\n";
+        WriteUtf8(out, mayHaveLostLetters ? L"(ANSI) " + line : line);
     };
     const qarv::DebugCaptureResult result = qarv::RunUnderDebugger(commandLine, callbacks);
     if (!result.started) {
-        WriteUtf8(err, L"tracecap: cannot start " + commandLine + L" (error " + std::to_wstring(result.startError) + L")\n");
+        std::wstring message = L"tracecap: cannot start " + commandLine + L" (error " + std::to_wstring(result.startError) + L")";
+        if (result.startError == kErrorElevationRequired) {
+            // CreateProcess does not elevate: a program that requires administrator rights starts
+            // only from a process that has them.
+            message += L": it requires administrator rights; run tracecap from a command prompt opened with "
+                       L"\"Run as administrator\"";
+        }
+        WriteUtf8(err, message + L"\n");
         return 127;
     }
     return static_cast<int>(result.exitCode);
