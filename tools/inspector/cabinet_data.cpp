@@ -23,6 +23,11 @@ CabinetCheck Problem(CabinetStatus status, const std::string& problem) { return 
 
 std::string Quoted(const std::string& name) { return "'" + name + "'"; }
 
+bool DecodedHere(std::uint16_t compression) {
+    const std::uint16_t method = compression & kCompressionMask;
+    return method == kCompressionNone || method == kCompressionMszip;
+}
+
 // One folder's MSZIP blocks: each a "CK" signature and a raw deflate stream whose history is the
 // uncompressed data of the blocks before it in the folder.
 class MszipDecoder {
@@ -83,14 +88,15 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
     const ByteView view = bytes.Slice(0, cabinet.declaredSize);
     for (std::size_t f = 0; f < cabinet.folders.size(); ++f) {
         const std::uint16_t method = cabinet.folders[f].compression & kCompressionMask;
-        if (method != kCompressionNone && method != kCompressionMszip) {
-            return Problem(CabinetStatus::kUnsupported, "folder " + std::to_string(f) + " uses " + CompressionName(method) +
-                                                            " compression (method " + std::to_string(method) +
-                                                            "), which this inspector does not decode");
+        if (method > kCompressionLzx) {
+            return Problem(CabinetStatus::kUnsupported, "folder " + std::to_string(f) + " uses compression method " +
+                                                            std::to_string(method) +
+                                                            ", which Cabinet.dll does not decode either");
         }
     }
 
     const CabinetFile* digested = digestIndex < cabinet.files.size() ? &cabinet.files[digestIndex] : nullptr;
+    if (digested != nullptr && !DecodedHere(cabinet.folders[digested->folder].compression)) digested = nullptr;
     Digest md5(DigestAlgorithm::kMd5);
     std::vector<std::uint8_t> out(kMaxBlockSize);
     std::vector<std::uint8_t> history;
@@ -133,7 +139,9 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
                 return Problem(CabinetStatus::kDamaged, "damaged cabinet: " + block + " gives an uncompressed size of " +
                                                             std::to_string(size) + " bytes");
             }
-            if ((folder.compression & kCompressionMask) == kCompressionNone) {
+            if (!DecodedHere(folder.compression)) {
+                // Quantum and LZX: checked above, decoded by the platform's decoder.
+            } else if ((folder.compression & kCompressionMask) == kCompressionNone) {
                 if (compressedSize != size) {
                     return Problem(CabinetStatus::kDamaged, "damaged cabinet: stored " + block + " holds " +
                                                                 std::to_string(compressedSize) + " bytes but gives " +
