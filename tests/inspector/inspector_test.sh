@@ -120,7 +120,8 @@ if variant in ('lzx', 'lzx-damaged'):
     methods = [0x1503, 0]
 else:
     folder_blocks = [blocks(folder_data[0], True), blocks(folder_data[1], False)]
-    methods = [1, 0]
+    # Quantum with a window of 2^0 bytes: a decoder refuses it before it reads a byte.
+    methods = [0x0002 if variant == 'quantum-window' else 1, 0]
 header_size = 36 + 4 + 6
 folders_size = 2 * (8 + 3)
 entries, offsets = b'', [0, 0]
@@ -151,7 +152,7 @@ python3 make_cabinet.py crafted-lzx.cab lzx && implant crafted-lzx.cab crafted-l
 "$inspector" crafted-lzx.exe >crafted-lzx.txt 2>&1 || fail "LZX cabinet: $(cat crafted-lzx.txt)"
 grep -q "^  program MD5  $expected  go.exe$" crafted-lzx.txt || fail "LZX cabinet: MD5 is not $expected: $(cat crafted-lzx.txt)"
 grep -q '2 folders (LZX, stored), 3 files' crafted-lzx.txt || fail "LZX cabinet: folders not reported"
-for variant in set lzx-damaged long-file no-folder; do
+for variant in set lzx-damaged quantum-window long-file no-folder; do
   python3 make_cabinet.py "crafted-$variant.cab" "$variant" && implant "crafted-$variant.cab" "crafted-$variant.exe"
 done
 
@@ -220,6 +221,7 @@ expect 7 'damaged' tail.exe
 expect 6 'truncated cabinet' long.exe
 expect 8 'cabinet set' crafted-set.exe
 expect 7 "'setup.dat' does not extract" crafted-lzx-damaged.exe
+expect 7 'folder 0 gives its Quantum data a window of 2^0 bytes' crafted-quantum-window.exe
 expect 7 "'go.exe' .* lies past the folder's" crafted-long-file.exe
 expect 7 "'notes.txt' is in folder 5" crafted-no-folder.exe
 head -c $((offset + size / 2)) "$launcher" > cut-payload.exe

@@ -93,6 +93,15 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
                                                             std::to_string(method) +
                                                             ", which Cabinet.dll does not decode either");
         }
+        // Quantum and LZX name their window in bits 8 to 12: 2^10 to 2^21 bytes for Quantum, 2^15
+        // to 2^21 for LZX (tcompQUANTUM_MEM_LO/HI, tcompLZX_WINDOW_LO/HI in fci.h).
+        const unsigned windowBits = (cabinet.folders[f].compression >> 8) & 0x1F;
+        const unsigned fewestBits = method == kCompressionLzx ? 15 : 10;
+        if ((method == kCompressionLzx || method == kCompressionQuantum) && (windowBits < fewestBits || windowBits > 21)) {
+            return Problem(CabinetStatus::kDamaged, "damaged cabinet: folder " + std::to_string(f) + " gives its " +
+                                                        CompressionName(method) + " data a window of 2^" +
+                                                        std::to_string(windowBits) + " bytes");
+        }
     }
 
     const CabinetFile* digested = digestIndex < cabinet.files.size() ? &cabinet.files[digestIndex] : nullptr;

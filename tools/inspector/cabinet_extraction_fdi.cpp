@@ -40,6 +40,9 @@ struct MemoryFile {
 // FDI's file callbacks carry no context of their own: the cabinet of the running ExtractCabinet
 // (the tool extracts one cabinet at a time, on one thread).
 ByteView g_cabinet;
+// FDI reports a decoder that refuses its parameters as FDIERROR_ALLOC_FAIL too; only an allocation
+// that failed here is the memory running out.
+bool g_allocationFailed = false;
 
 struct Session {
     const Cabinet* cabinet = nullptr;
@@ -53,7 +56,11 @@ struct Session {
 
 MemoryFile* AsFile(INT_PTR handle) { return reinterpret_cast<MemoryFile*>(handle); }
 
-FNALLOC(FdiAllocate) { return std::malloc(cb); }
+FNALLOC(FdiAllocate) {
+    void* memory = std::malloc(cb);
+    if (memory == nullptr) g_allocationFailed = true;
+    return memory;
+}
 FNFREE(FdiFree) { std::free(pv); }
 FNOPEN(FdiOpen) {
     if (pszFile == nullptr || std::strcmp(pszFile, kCabinetName) != 0) return -1;
@@ -145,6 +152,7 @@ const char* FdiErrorText(int error) {
         case FDIERROR_BAD_COMPR_TYPE: return "its compression is unknown";
         case FDIERROR_MDI_FAIL: return "its data does not decode";
         case FDIERROR_RESERVE_MISMATCH: return "its reserve sizes are wrong";
+        case FDIERROR_ALLOC_FAIL: return "its decoder refuses the folder's parameters";
     }
     return "it cannot be extracted";
 }
@@ -198,13 +206,14 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     session.digestIndex = digestIndex;
     session.md5 = &md5;
     g_cabinet = bytes.Slice(0, cabinet.declaredSize);
+    g_allocationFailed = false;
     char emptyPath[] = "";
     const BOOL copied = fdiCopy(context, kCabinetName, emptyPath, 0, Notify, nullptr, &session);
     g_cabinet = ByteView();
     if (!session.sink.digestError.empty()) throw DigestError(session.sink.digestError);
     if (!session.problem.empty()) return Damaged(session.problem);
     if (!copied) {
-        if (error.erfOper == FDIERROR_ALLOC_FAIL) throw std::bad_alloc();
+        if (g_allocationFailed) throw std::bad_alloc();
         const std::string file = session.index < cabinet.files.size()
                                      ? "file '" + PrintableText(cabinet.files[session.index].name) + "' does not extract"
                                      : "it does not extract";

@@ -39,6 +39,9 @@ struct MemorySystem {
     mspack_system base;  // first, so that libmspack's pointer to it is a pointer to the whole
     ByteView cabinet;
     MemoryFile* sink = nullptr;  // the file the running extract() writes
+    // libmspack also answers MSPACK_ERR_NOMEMORY when a decoder refuses its parameters; only an
+    // allocation that failed here is the memory running out.
+    bool allocationFailed = false;
 };
 static_assert(std::is_standard_layout<MemorySystem>::value, "libmspack's pointer is converted back to the whole");
 
@@ -110,7 +113,11 @@ off_t Tell(mspack_file* handle) {
 // libmspack's warnings repeat what its error codes and the inspector's own checks say.
 void Message(mspack_file*, const char*, ...) {}
 
-void* Allocate(mspack_system*, std::size_t bytes) { return std::malloc(bytes); }
+void* Allocate(mspack_system* self, std::size_t bytes) {
+    void* memory = std::malloc(bytes);
+    if (memory == nullptr) reinterpret_cast<MemorySystem*>(self)->allocationFailed = true;
+    return memory;
+}
 void Free(void* pointer) { std::free(pointer); }
 void Copy(void* from, void* to, std::size_t bytes) { std::memmove(to, from, bytes); }
 
@@ -121,6 +128,7 @@ const char* ErrorText(int error) {
         case MSPACK_ERR_DATAFORMAT: return "its structure is invalid";
         case MSPACK_ERR_CHECKSUM: return "a data block fails its checksum";
         case MSPACK_ERR_DECRUNCH: return "its data does not decode";
+        case MSPACK_ERR_NOMEMORY: return "its decoder refuses the folder's parameters";
     }
     return "it cannot be extracted";
 }
@@ -161,7 +169,7 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     mscabd_cabinet* opened = decompressor->open(decompressor.get(), kCabinetName);
     if (opened == nullptr) {
         const int error = decompressor->last_error(decompressor.get());
-        if (error == MSPACK_ERR_NOMEMORY) throw std::bad_alloc();
+        if (system.allocationFailed) throw std::bad_alloc();
         return Damaged(std::string("libmspack cannot read it: ") + ErrorText(error));
     }
     auto closeCabinet = [&](mscabd_cabinet* cabinetToClose) { decompressor->close(decompressor.get(), cabinetToClose); };
@@ -183,7 +191,7 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
         const int result = decompressor->extract(decompressor.get(), file, kOutputName);
         system.sink = nullptr;
         if (sink.digestFailed) throw DigestError(sink.digestError);
-        if (result == MSPACK_ERR_NOMEMORY) throw std::bad_alloc();
+        if (system.allocationFailed) throw std::bad_alloc();
         if (result != MSPACK_ERR_OK) {
             return Damaged("file '" + PrintableText(cabinet.files[index].name) + "' does not extract with libmspack: " +
                            ErrorText(result));
