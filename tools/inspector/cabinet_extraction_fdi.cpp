@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <fdi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,7 @@ struct Session {
     std::size_t digestIndex = 0;
     Digest* md5 = nullptr;
     std::size_t index = 0;  // of the file FDI delivers next
+    std::size_t lastGiven = SIZE_MAX;  // the last file handed to FDI, which a failure names
     MemoryFile sink;
     std::vector<std::uint64_t> fileBytes;
     std::string problem;  // why the notification abandoned the extraction
@@ -123,6 +125,7 @@ FNFDINOTIFY(Notify) {
                                    std::to_string(index + 1) + ")";
                 return -1;
             }
+            session->lastGiven = index;
             session->sink = MemoryFile{};
             session->sink.isSink = true;
             session->sink.digest = index == session->digestIndex ? session->md5 : nullptr;
@@ -214,8 +217,10 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     if (!session.problem.empty()) return Damaged(session.problem);
     if (!copied) {
         if (g_allocationFailed) throw std::bad_alloc();
-        const std::string file = session.index < cabinet.files.size()
-                                     ? "file '" + PrintableText(cabinet.files[session.index].name) + "' does not extract"
+        // The file named is the last one FDI was given: Wine's FDI sends fdintCLOSE_FILE_INFO for
+        // it even when its data failed to decode.
+        const std::string file = session.lastGiven != SIZE_MAX
+                                     ? "file '" + PrintableText(cabinet.files[session.lastGiven].name) + "' does not extract"
                                      : "it does not extract";
         return Damaged(file + " with Cabinet.dll: " + FdiErrorText(error.erfOper));
     }
