@@ -192,6 +192,10 @@ refused "same file" data.bin data.bin.
 refused "same file" Setup.ini SETUP.INI
 refused "same file" État.dat état.dat
 refused "own container" qarv2009Setup.dat
+# A cabinet without a file: nothing to extract, and nothing for the launcher to start.
+python3 -c "import struct; open('no-files.cab', 'wb').write(struct.pack('<4sIIIIIBBHHHHH', b'MSCF', 0, 36, 0, 36, 0, 3, 1, 0, 0, 0, 7, 0))"
+implant no-files.cab no-files.exe
+expect 11 'holds no files' no-files.exe
 
 # The command line: usage errors exit 2 with one line before the usage text.
 expect 2 '^usage: qarv-inspector' --offsets

@@ -241,11 +241,13 @@ int Inspect(const std::string& path, bool offsetsOnly) {
                               report);
     if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
     // Every file once more, extracted by the decoder the launcher's Cabinet.dll stands for; the only
-    // one for Quantum and LZX data.
-    const std::size_t programIndex = cabinet.files.empty() ? 0 : cabinet.files.size() - 1;
+    // one for Quantum and LZX data. A cabinet without files has nothing to extract (libmspack would
+    // not even open it); the name check below says why the launcher refuses it.
     CabinetExtraction extraction;
-    check = ExtractCabinet(bytes, cabinet, programIndex, extraction);
-    if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
+    if (!cabinet.files.empty()) {
+        check = ExtractCabinet(bytes, cabinet, cabinet.files.size() - 1, extraction);
+        if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
+    }
     for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
         if (extraction.fileBytes[i] != cabinet.files[i].size) {
             return fail(kExitDamaged, "damaged cabinet: file '" + Printable(cabinet.files[i].name) + "' extracts to " +
@@ -255,7 +257,7 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     }
     if (!report.digest.empty() && report.digest != extraction.digest) {
         return fail(kExitDamaged, "damaged cabinet: the program's data decodes to MD5 " + report.digest +
-                                      " here but to " + extraction.digest + " by the system's decoder");
+                                      " here but to " + extraction.digest + " by the platform's decoder");
     }
     report.digest = extraction.digest;
     std::string checksums = "checksums: none in the cabinet";
