@@ -148,16 +148,16 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
                 return Problem(CabinetStatus::kDamaged, "damaged cabinet: " + block + " gives an uncompressed size of " +
                                                             std::to_string(size) + " bytes");
             }
-            if (!DecodedHere(folder.compression)) {
-                // Quantum and LZX: checked above, decoded by the platform's decoder.
-            } else if ((folder.compression & kCompressionMask) == kCompressionNone) {
+            // Quantum and LZX blocks are checked above and decoded by the platform's decoder only.
+            const std::uint16_t method = folder.compression & kCompressionMask;
+            if (method == kCompressionNone) {
                 if (compressedSize != size) {
                     return Problem(CabinetStatus::kDamaged, "damaged cabinet: stored " + block + " holds " +
                                                                 std::to_string(compressedSize) + " bytes but gives " +
                                                                 std::to_string(size));
                 }
                 std::memcpy(out.data(), data, size);
-            } else {
+            } else if (method == kCompressionMszip) {
                 std::string why;
                 if (!mszip.Block(data, compressedSize, history, out.data(), size, why)) {
                     return Problem(CabinetStatus::kDamaged, "damaged cabinet: " + block + " " + why);
