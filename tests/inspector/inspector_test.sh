@@ -1,9 +1,10 @@
 #!/bin/sh
 # The inspector on this build's launcher, as release engineers and QA use it:
 #   inspector_test.sh INSPECTOR LAUNCHER ARCH PAYLOAD.bin EXE-WITHOUT-PAYLOAD DEMO-STAGE|- WORKDIR
-# Checks the listing and the program's MD5 against the files the packer packed, the reported
-# payload offsets against the payload the packer made, and that damaged, truncated and foreign
-# files each get their own exit status and a plain message, never a crash.
+# Checks the listing and the program's MD5 against the files the packer packed (and against
+# hand-made cabinets: reserve areas, two folders, LZX), the reported payload offsets against the
+# payload the packer made, and that damaged, truncated and foreign files each get their own exit
+# status and a plain message, never a crash.
 set -u
 inspector="$1"; launcher="$2"; arch="$3"; payload="$4"; plain_exe="$5"; stage="$6"; work="$7"
 rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
