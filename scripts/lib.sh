@@ -4,7 +4,7 @@
 QARV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QARV_PACKAGES="cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
 googletest wine wine64 gcab cabextract xvfb x11-utils imagemagick fonts-dejavu-core python3 zlib1g-dev libz-mingw-w64-dev \
-openssl osslsigncode nettle-dev"
+openssl osslsigncode nettle-dev libmspack-dev clang libclang-rt-14-dev"
 QARV_WINE=/usr/lib/wine/wine64
 QARV_WINESERVER=/usr/lib/wine/wineserver
 QARV_PIDS=()
@@ -68,6 +68,26 @@ qarv_build_host_tools() {
         grep -E 'warning:' "$dir/$name.build.log" >&2 || true
     done
     QARV_HOST_TOOLS_DIR="$dir"
+}
+
+# The same host tools built with the host compiler, AddressSanitizer and UndefinedBehaviorSanitizer into
+# $QARV_BUILD_ROOT/host-sanitized, for one run of their tests (the x86_64 tree's *_sanitized tests,
+# through -DQARV_SANITIZED_TOOLS_DIR); sets QARV_SANITIZED_TOOLS_DIR.
+qarv_build_sanitized_host_tools() {
+    local dir="$QARV_BUILD_ROOT/host-sanitized" tool name
+    local flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
+    mkdir -p "$dir"
+    for tool in packer:tools/packer inspector:tools/inspector; do
+        name="${tool%%:*}"
+        cmake -S "$QARV_ROOT/${tool#*:}" -B "$dir/$name" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ \
+            -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+            -DQARV_SOURCE_ROOT="$QARV_ROOT" >"$dir/$name.configure.log" 2>&1 || { cat "$dir/$name.configure.log"; return 1; }
+        if ! cmake --build "$dir/$name" -j"$(nproc)" >"$dir/$name.build.log" 2>&1; then
+            grep -E 'error|Error [0-9]' "$dir/$name.build.log" | head -n 40 >&2
+            return 1
+        fi
+    done
+    QARV_SANITIZED_TOOLS_DIR="$dir"
 }
 
 # Configures and builds one architecture: qarv_build i686|x86_64 [extra cmake args...]

@@ -1,9 +1,10 @@
 #!/bin/sh
 # The inspector on this build's launcher, as release engineers and QA use it:
 #   inspector_test.sh INSPECTOR LAUNCHER ARCH PAYLOAD.bin EXE-WITHOUT-PAYLOAD DEMO-STAGE|- WORKDIR
-# Checks the listing and the program's MD5 against the files the packer packed, the reported
-# payload offsets against the payload the packer made, and that damaged, truncated and foreign
-# files each get their own exit status and a plain message, never a crash.
+# Checks the listing and the program's MD5 against the files the packer packed (and against
+# hand-made cabinets: reserve areas, two folders, LZX), the reported payload offsets against the
+# payload the packer made, and that damaged, truncated and foreign files each get their own exit
+# status and a plain message, never a crash.
 set -u
 . "$(dirname "$0")/../support/failure_count.sh"
 inspector="$1"; launcher="$2"; arch="$3"; payload="$4"; plain_exe="$5"; stage="$6"; work="$7"
@@ -98,8 +99,29 @@ def blocks(data, mszip):
             body = chunk
         out.append(struct.pack('<IHH', 0, len(body), len(chunk)) + b'RR' + body)
     return out
-folder_blocks = [blocks(folder_data[0], True), blocks(folder_data[1], False)]
-methods = [3 if variant == 'lzx' else 1, 0]
+def lzx_blocks(data, block_type=3):
+    # One LZX block per 32 KiB frame, each of block type 3 (uncompressed). The bits go most
+    # significant first into 16-bit little-endian words: the translation flag (off) once per
+    # folder, the block type, its 24-bit size; padded to the word, then R0, R1, R2 and the bytes.
+    # Every block is even-sized, so no pad byte follows one.
+    out = []
+    for n, start in enumerate(range(0, len(data), 32768)):
+        chunk = data[start:start + 32768]
+        assert len(chunk) % 2 == 0
+        bits = ('0' if n == 0 else '') + format(block_type, '03b') + format(len(chunk), '024b')
+        bits += '0' * (-len(bits) % 16)
+        words = b''.join(struct.pack('<H', int(bits[i:i + 16], 2)) for i in range(0, len(bits), 16))
+        body = words + struct.pack('<III', 1, 1, 1) + chunk
+        out.append(struct.pack('<IHH', 0, len(body), len(chunk)) + b'RR' + body)
+    return out
+if variant in ('lzx', 'lzx-damaged'):
+    # LZX with a 2 MiB window; the damaged variant names block type 0, which LZX does not have.
+    folder_blocks = [lzx_blocks(folder_data[0], 3 if variant == 'lzx' else 0), blocks(folder_data[1], False)]
+    methods = [0x1503, 0]
+else:
+    folder_blocks = [blocks(folder_data[0], True), blocks(folder_data[1], False)]
+    # Quantum with a window of 2^0 bytes: a decoder refuses it before it reads a byte.
+    methods = [0x0002 if variant == 'quantum-window' else 1, 0]
 header_size = 36 + 4 + 6
 folders_size = 2 * (8 + 3)
 entries, offsets = b'', [0, 0]
@@ -125,7 +147,12 @@ expected=$(md5sum crafted-program.bin | cut -c1-32 | tr a-f A-F)
 grep -q "^  program MD5  $expected  go.exe$" crafted.txt || fail "crafted cabinet: MD5 is not $expected: $(cat crafted.txt)"
 grep -q '2 folders (MSZIP, stored), 3 files' crafted.txt || fail "crafted cabinet: folders not reported"
 grep -q 'checksums: none in the cabinet' crafted.txt || fail "crafted cabinet: blocks without a checksum not reported"
-for variant in set lzx long-file no-folder; do
+# The same files with the program's folder in LZX: decoded through libmspack, digested alike.
+python3 make_cabinet.py crafted-lzx.cab lzx && implant crafted-lzx.cab crafted-lzx.exe
+"$inspector" crafted-lzx.exe >crafted-lzx.txt 2>&1 || fail "LZX cabinet: $(cat crafted-lzx.txt)"
+grep -q "^  program MD5  $expected  go.exe$" crafted-lzx.txt || fail "LZX cabinet: MD5 is not $expected: $(cat crafted-lzx.txt)"
+grep -q '2 folders (LZX, stored), 3 files' crafted-lzx.txt || fail "LZX cabinet: folders not reported"
+for variant in set lzx-damaged quantum-window long-file no-folder; do
   python3 make_cabinet.py "crafted-$variant.cab" "$variant" && implant "crafted-$variant.cab" "crafted-$variant.exe"
 done
 
@@ -172,6 +199,11 @@ python3 -c "import sys; d = open(sys.argv[1], 'rb').read(); open(sys.argv[1], 'w
 implant unflagged.cab unflagged.exe
 expect 11 "code page" unflagged.exe
 
+# A cabinet without a file: nothing to extract, and nothing for the launcher to start.
+python3 -c "import struct; open('no-files.cab', 'wb').write(struct.pack('<4sIIIIIBBHHHHH', b'MSCF', 0, 36, 0, 36, 0, 3, 1, 0, 0, 0, 7, 0))"
+implant no-files.cab no-files.exe
+expect 11 'holds no files' no-files.exe
+
 # The command line: usage errors exit 2 with one line before the usage text.
 expect 2 '^usage: qarv-inspector' --offsets
 expect 2 '^qarv-inspector: unknown option --bogus$' --bogus "$launcher"
@@ -199,7 +231,8 @@ expect 7 'damaged' tail.exe
 
 expect 6 'truncated cabinet' long.exe
 expect 8 'cabinet set' crafted-set.exe
-expect 8 'LZX' crafted-lzx.exe
+expect 7 "'setup.dat' does not extract" crafted-lzx-damaged.exe
+expect 7 'folder 0 gives its Quantum data a window of 2^0 bytes' crafted-quantum-window.exe
 expect 7 "'go.exe' .* lies past the folder's" crafted-long-file.exe
 expect 7 "'notes.txt' is in folder 5" crafted-no-folder.exe
 head -c $((offset + size / 2)) "$launcher" > cut-payload.exe

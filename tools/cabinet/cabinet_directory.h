@@ -44,7 +44,7 @@ enum class CabinetStatus {
     kNotCabinet,   // no MSCF signature; the problem then says what the bytes start with
     kTruncated,    // the cabinet says it is longer than the bytes there are
     kDamaged,      // inconsistent structure, a bad checksum, data that does not decode
-    kUnsupported,  // a cabinet set, or a compression the inspector does not decode (Quantum, LZX)
+    kUnsupported,  // a cabinet set, or a compression method Cabinet.dll does not know either
 };
 
 struct CabinetFolder {

@@ -23,6 +23,11 @@ CabinetCheck Problem(CabinetStatus status, const std::string& problem) { return 
 
 std::string Quoted(const std::string& name) { return "'" + name + "'"; }
 
+bool DecodedHere(std::uint16_t compression) {
+    const std::uint16_t method = compression & kCompressionMask;
+    return method == kCompressionNone || method == kCompressionMszip;
+}
+
 // One folder's MSZIP blocks: each a "CK" signature and a raw deflate stream whose history is the
 // uncompressed data of the blocks before it in the folder.
 class MszipDecoder {
@@ -83,14 +88,24 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
     const ByteView view = bytes.Slice(0, cabinet.declaredSize);
     for (std::size_t f = 0; f < cabinet.folders.size(); ++f) {
         const std::uint16_t method = cabinet.folders[f].compression & kCompressionMask;
-        if (method != kCompressionNone && method != kCompressionMszip) {
-            return Problem(CabinetStatus::kUnsupported, "folder " + std::to_string(f) + " uses " + CompressionName(method) +
-                                                            " compression (method " + std::to_string(method) +
-                                                            "), which this inspector does not decode");
+        if (method > kCompressionLzx) {
+            return Problem(CabinetStatus::kUnsupported, "folder " + std::to_string(f) + " uses compression method " +
+                                                            std::to_string(method) +
+                                                            ", which Cabinet.dll does not decode either");
+        }
+        // Quantum and LZX name their window in bits 8 to 12: 2^10 to 2^21 bytes for Quantum, 2^15
+        // to 2^21 for LZX (tcompQUANTUM_MEM_LO/HI, tcompLZX_WINDOW_LO/HI in fci.h).
+        const unsigned windowBits = (cabinet.folders[f].compression >> 8) & 0x1F;
+        const unsigned fewestBits = method == kCompressionLzx ? 15 : 10;
+        if ((method == kCompressionLzx || method == kCompressionQuantum) && (windowBits < fewestBits || windowBits > 21)) {
+            return Problem(CabinetStatus::kDamaged, "damaged cabinet: folder " + std::to_string(f) + " gives its " +
+                                                        CompressionName(method) + " data a window of 2^" +
+                                                        std::to_string(windowBits) + " bytes");
         }
     }
 
     const CabinetFile* digested = digestIndex < cabinet.files.size() ? &cabinet.files[digestIndex] : nullptr;
+    if (digested != nullptr && !DecodedHere(cabinet.folders[digested->folder].compression)) digested = nullptr;
     Digest md5(DigestAlgorithm::kMd5);
     std::vector<std::uint8_t> out(kMaxBlockSize);
     std::vector<std::uint8_t> history;
@@ -133,14 +148,16 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
                 return Problem(CabinetStatus::kDamaged, "damaged cabinet: " + block + " gives an uncompressed size of " +
                                                             std::to_string(size) + " bytes");
             }
-            if ((folder.compression & kCompressionMask) == kCompressionNone) {
+            // Quantum and LZX blocks are checked above and decoded by the platform's decoder only.
+            const std::uint16_t method = folder.compression & kCompressionMask;
+            if (method == kCompressionNone) {
                 if (compressedSize != size) {
                     return Problem(CabinetStatus::kDamaged, "damaged cabinet: stored " + block + " holds " +
                                                                 std::to_string(compressedSize) + " bytes but gives " +
                                                                 std::to_string(size));
                 }
                 std::memcpy(out.data(), data, size);
-            } else {
+            } else if (method == kCompressionMszip) {
                 std::string why;
                 if (!mszip.Block(data, compressedSize, history, out.data(), size, why)) {
                     return Problem(CabinetStatus::kDamaged, "damaged cabinet: " + block + " " + why);

@@ -5,7 +5,9 @@
 //   qarv-inspector --offsets LAUNCHER.exe  where the payload lies in the file (for tools and tests)
 //
 // It finds RT_RCDATA 129 through the PE headers and resource directory, descrambles it with the
-// launcher's own transform, checks that the result is one whole cabinet and decodes all of it.
+// launcher's own transform, checks that the result is one whole cabinet and decodes all of it: its
+// own decoder for stored and MSZIP data, and the platform's (libmspack, or the system's Cabinet.dll
+// in the Windows build) for every file, whatever its compression.
 #include <getopt.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 
 #include "authenticode.h"
 #include "cabinet_data.h"
+#include "cabinet_extraction.h"
 #include "cabinet_text.h"
 #include "digest.h"
 #include "launcher_name_rule.h"
@@ -58,15 +61,16 @@ const char kUsage[] =
     "\n"
     "Lists the cabinet a built launcher carries (RT_RCDATA 129): each file's size, cabinet date and\n"
     "attributes, and the MD5 of the program the launcher starts (the file its extraction closes last),\n"
-    "in the form the launcher's trace shows. Nothing is run or extracted.\n"
+    "in the form the launcher's trace shows. Nothing is run or written to disk.\n"
     "  --offsets  print only where the payload lies in the file: payload_offset=N and payload_size=N\n"
     "\n"
     "Exit status: 0 the payload is a valid cabinet; 1 the file cannot be read; 2 usage; 3 not a PE\n"
     "file; 4 no payload resource; 5 the payload is not a cabinet; 6 truncated; 7 damaged cabinet;\n"
-    "8 a cabinet this inspector cannot decode (a cabinet set, Quantum or LZX); 9 the file changed after\n"
-    "it was signed (its Authenticode digest does not match); 10 a certificate table that cannot be read;\n"
-    "11 the launcher refuses the payload's file names (a device or container name, two names of one\n"
-    "file) or it holds no file. A signature finding (9, 10) takes precedence over the payload's.\n";
+    "8 a cabinet the launcher cannot extract (a cabinet set, an unknown compression); 9 the file\n"
+    "changed after it was signed (its Authenticode digest does not match); 10 a certificate table that\n"
+    "cannot be read; 11 the launcher refuses the payload's file names (a device or container name,\n"
+    "two names of one file) or it holds no file. A signature finding (9, 10) takes precedence over\n"
+    "the payload's.\n";
 
 struct Failure {
     int exitCode = kExitValid;
@@ -236,6 +240,26 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     check = DecodeCabinetData(bytes, cabinet, cabinet.files.empty() ? cabinet.files.size() : cabinet.files.size() - 1,
                               report);
     if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
+    // Every file once more, extracted by the decoder the launcher's Cabinet.dll stands for; the only
+    // one for Quantum and LZX data. A cabinet without files has nothing to extract (libmspack would
+    // not even open it); the name check below says why the launcher refuses it.
+    CabinetExtraction extraction;
+    if (!cabinet.files.empty()) {
+        check = ExtractCabinet(bytes, cabinet, cabinet.files.size() - 1, extraction);
+        if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
+    }
+    for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
+        if (extraction.fileBytes[i] != cabinet.files[i].size) {
+            return fail(kExitDamaged, "damaged cabinet: file '" + Printable(cabinet.files[i].name) + "' extracts to " +
+                                          std::to_string(extraction.fileBytes[i]) + " bytes, not its " +
+                                          std::to_string(cabinet.files[i].size));
+        }
+    }
+    if (!report.digest.empty() && report.digest != extraction.digest) {
+        return fail(kExitDamaged, "damaged cabinet: the program's data decodes to MD5 " + report.digest +
+                                      " here but to " + extraction.digest + " by the platform's decoder");
+    }
+    report.digest = extraction.digest;
     std::string checksums = "checksums: none in the cabinet";
     if (report.checksummedBlocks == report.blocks && report.blocks != 0) {
         checksums = "checksums: all " + std::to_string(report.blocks) + " match";

@@ -1,0 +1,22 @@
+// libFuzzer target: the tools' one reader of a cabinet's directory (header, folders, file list),
+// which the packer and the inspector share. Every file it returns must lie in one of its folders.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "cabinet_directory.h"
+#include "cabinet_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    tools::Cabinet cabinet;
+    const tools::CabinetCheck check = tools::ReadCabinetDirectory(tools::ByteView(data, size), cabinet);
+    if (check.status != tools::CabinetStatus::kOk) return 0;
+    if (cabinet.declaredSize > size) std::abort();
+    for (const tools::CabinetFile& file : cabinet.files) {
+        if (file.folder >= cabinet.folders.size() || file.recordOffset >= cabinet.declaredSize) std::abort();
+        tools::PrintableText(file.name);
+        tools::FormatAttributes(file.attributes);
+        tools::DescribeDosDateTime(file.date, file.time);
+    }
+    return 0;
+}
