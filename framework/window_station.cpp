@@ -1,7 +1,7 @@
 // Visibility of the process's window station.
 #include "framework/window_station.h"
 
-#include <windows.h>
+#include "common/platform_calls.h"
 
 namespace qarv {
 
@@ -13,6 +13,14 @@ bool WindowStationIsVisible() {
         return true;
     }
     return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+bool SomeoneCanAnswer() {
+    const auto processIdToSessionId =
+        ReplacedOrReal(InstalledPlatformCalls<WindowStationPlatformCalls>().processIdToSessionId, &ProcessIdToSessionId);
+    DWORD session = 0;
+    if (processIdToSessionId(GetCurrentProcessId(), &session) && session == 0) return false;
+    return WindowStationIsVisible();
 }
 
 }  // namespace qarv
