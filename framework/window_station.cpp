@@ -1,6 +1,8 @@
 // Visibility of the process's window station.
 #include "framework/window_station.h"
 
+#include <versionhelpers.h>
+
 #include "common/platform_calls.h"
 
 namespace qarv {
@@ -19,7 +21,10 @@ bool SomeoneCanAnswer() {
     const auto processIdToSessionId =
         ReplacedOrReal(InstalledPlatformCalls<WindowStationPlatformCalls>().processIdToSessionId, &ProcessIdToSessionId);
     DWORD session = 0;
-    if (processIdToSessionId(GetCurrentProcessId(), &session) && session == 0) return false;
+    // Before Vista the console user shared session 0 with the services.
+    if (IsWindowsVistaOrGreater() && processIdToSessionId(GetCurrentProcessId(), &session) && session == 0) {
+        return false;
+    }
     return WindowStationIsVisible();
 }
 
