@@ -85,9 +85,12 @@ std::vector<unsigned char> MakeHandmadeCabinet(const std::vector<HandmadeCabinet
 
     for (size_t start = 0; start < stream.size(); start += kBlockSize) {
         const size_t count = std::min(kBlockSize, stream.size() - start);
+        // A cabinet that continues in the next one ends in a block split between the two, whose
+        // uncompressed size is written as 0.
+        const bool split = hasNext && start + count == stream.size();
         Put32(out, 0);  // no checksum
         Put16(out, static_cast<uint32_t>(count));
-        Put16(out, static_cast<uint32_t>(count));
+        Put16(out, split ? 0 : static_cast<uint32_t>(count));
         out.insert(out.end(), stream.begin() + start, stream.begin() + start + count);
     }
     return out;

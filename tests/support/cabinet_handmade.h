@@ -18,7 +18,8 @@ struct HandmadeCabinetFile {
     uint32_t declaredSize = 0;  // the size the entry claims; 0: the data's own size
 };
 
-// The cabinets a cabinet says it follows and continues in; empty names: it stands alone.
+// The cabinets a cabinet says it follows and continues in; empty names: it stands alone. With a
+// next cabinet, the last data block is split: it goes on in that cabinet.
 struct HandmadeCabinetSet {
     std::string previousCabinet, previousDisk;
     std::string nextCabinet, nextDisk;
