@@ -156,9 +156,9 @@ int LoadCabinetLibrary(CabinetApi& api) {
 
 int OpenCabinet(CabinetApi& api, const wchar_t* containerPath) {
     if (!api.module || containerPath == nullptr) return 0;
-    ERF error = {};
+    api.error = ERF{};
     qarv::UniqueFdiContext context(api.fdiCreate(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
-                                                 cpuUNKNOWN, &error),
+                                                 cpuUNKNOWN, &api.error),
                                    api.fdiDestroy);
     if (!context) return 0;
 

@@ -39,6 +39,9 @@ struct CabinetApi {
     decltype(&FDICopy) fdiCopy = nullptr;
     decltype(&FDIIsCabinet) fdiIsCabinet = nullptr;
     decltype(&FDIDestroy) fdiDestroy = nullptr;
+    // FDI keeps the address given to FDICreate and writes its errors there for the context's whole
+    // life, FDICopy's failures included: the record lives as long as the context.
+    ERF error = {};
     qarv::UniqueFdiContext context;
 };
 
