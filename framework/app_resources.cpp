@@ -47,14 +47,14 @@ std::wstring ApplicationName() {
 
 int AppMessageBox(HWND owner, UINT stringId, UINT iconStyle) {
     // Nobody could answer: decide as the only button would.
-    if (!WindowStationIsVisible()) return IDOK;
+    if (!SomeoneCanAnswer()) return IDOK;
     const std::wstring text = LoadStringById(stringId);
     const std::wstring caption = ApplicationName();
     return MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | iconStyle);
 }
 
 int AppMessageBoxNoAlloc(HWND owner, UINT stringId, UINT iconStyle) noexcept {
-    if (!WindowStationIsVisible()) return IDOK;
+    if (!SomeoneCanAnswer()) return IDOK;
     wchar_t text[kBoxTextCapacity];
     if (LoadStringW(ResourceModule(), stringId, text, kBoxTextCapacity) <= 0) text[0] = L'\0';
     // The longest path the system can name, so the caption is ApplicationName's whenever that has one.

@@ -1,7 +1,9 @@
 // Visibility of the process's window station.
 #include "framework/window_station.h"
 
-#include <windows.h>
+#include <versionhelpers.h>
+
+#include "common/platform_calls.h"
 
 namespace qarv {
 
@@ -13,6 +15,17 @@ bool WindowStationIsVisible() {
         return true;
     }
     return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+bool SomeoneCanAnswer() {
+    const auto processIdToSessionId =
+        ReplacedOrReal(InstalledPlatformCalls<WindowStationPlatformCalls>().processIdToSessionId, &ProcessIdToSessionId);
+    DWORD session = 0;
+    // Before Vista the console user shared session 0 with the services.
+    if (IsWindowsVistaOrGreater() && processIdToSessionId(GetCurrentProcessId(), &session) && session == 0) {
+        return false;
+    }
+    return WindowStationIsVisible();
 }
 
 }  // namespace qarv

@@ -111,6 +111,17 @@ void RestoreTimesAndAttributes(const wchar_t* path, USHORT date, USHORT time, US
     SetFileAttributesW(path, attributes & kAppliedAttributes);
 }
 
+// Appends `path` to `created`; false, with the list as it was, when there is no memory for it.
+// Called inside FDI's callback, where no exception may pass.
+bool RecordCreatedFile(CreatedFiles& created, const wchar_t* path) noexcept {
+    try {
+        created.emplace_back(path);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace
 
 HMODULE LoadSystemCabinetLibrary() {
@@ -166,7 +177,7 @@ int OpenCabinet(CabinetApi& api, const wchar_t* containerPath) {
     return 1;
 }
 
-int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* programPath) {
+int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* programPath, CreatedFiles* created) {
     if (!api.module || !api.context || destinationFolder == nullptr || programPath == nullptr) {
         return 0;
     }
@@ -187,7 +198,7 @@ int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* prog
     char cabinetName[sizeof(kContainerToken)];
     std::memcpy(cabinetName, kContainerToken, sizeof(kContainerToken));
     char cabinetPath[] = "";
-    if (api.fdiCopy(api.context.get(), cabinetName, cabinetPath, 0, CabinetNotify, nullptr, nullptr) != 1) return 0;
+    if (api.fdiCopy(api.context.get(), cabinetName, cabinetPath, 0, CabinetNotify, nullptr, created) != 1) return 0;
     // The library may carry on past a short write or a file it could not finish; the count decides.
     if (CurrentFileProgress.failed) return 0;
     // Nothing to start: a cabinet without files is no installer.
@@ -205,7 +216,20 @@ INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
         if (!DestinationPath(notification->psz1, notification->attribs, path)) return -1;
         CurrentFileProgress.expected = static_cast<unsigned long>(notification->cb);
         CurrentFileProgress.written = 0;
-        return _wopen(path, kCreateFlags, kCreateMode);
+        // Recorded before it exists, so that no file of the run is ever missing from the list.
+        auto* created = static_cast<CreatedFiles*>(notification->pv);
+        if (created != nullptr && !RecordCreatedFile(*created, path)) return -1;
+        int descriptor = _wopen(path, kCreateFlags, kCreateMode);
+        if (descriptor == -1) {
+            if (created != nullptr) created->pop_back();
+            return -1;
+        }
+        // 0 would tell FDI to skip the file: it would stay empty, and the next one be the program.
+        if (descriptor == 0) {
+            descriptor = _dup(0);
+            _close(0);
+        }
+        return descriptor;
     }
     case fdintCLOSE_FILE_INFO: {
         wchar_t path[kCabinetPathCapacity];
@@ -219,9 +243,14 @@ INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
         RestoreTimesAndAttributes(path, notification->date, notification->time, notification->attribs);
         return 1;
     }
-    case fdintCABINET_INFO:
+    // The container is one whole cabinet. A file that began in a previous cabinet cannot be
+    // had; and the open callback opens nothing but the container, so FDI, which asks for the next
+    // cabinet again each time it cannot be opened, would ask for good while the answer is 0.
     case fdintPARTIAL_FILE:
     case fdintNEXT_CABINET:
+        return -1;
+    // 0 goes on; -1 would abandon a sound cabinet.
+    case fdintCABINET_INFO:
     case fdintENUMERATE:
     default:
         return 0;
@@ -238,13 +267,14 @@ void ReleaseCabinetApi(CabinetApi& api) {
     api.error = ERF{};
 }
 
-int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath) {
+int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath,
+                   CreatedFiles* created) {
     CabinetApi api;
     qarv::ScopeExit release([&api] { ReleaseCabinetApi(api); });
     try {
         LoadCabinetLibrary(api);
         if (!OpenCabinet(api, containerPath)) return 0;
-        return CopyCabinet(api, workFolder, programPath);
+        return CopyCabinet(api, workFolder, programPath, created);
     } catch (...) {
         return 0;
     }

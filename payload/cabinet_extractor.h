@@ -7,17 +7,27 @@
 #include <windows.h>
 #include <fdi.h>
 
+#include <string>
+#include <vector>
+
 #include "common/unique_handle.h"
 
 // Size of the buffer that receives the extracted program's path, in characters, terminator included.
 constexpr int kProgramPathCapacity = 260;
 
+// The full paths of the files an extraction created, in the order it created them.
+using CreatedFiles = std::vector<std::wstring>;
+
 // Extracts `containerPath` into `workFolder` (with or without a trailing backslash). On success
 // returns 1 and writes to `programPath` (kProgramPathCapacity characters) the path of the file
 // closed last; on failure returns 0 and leaves `programPath` untouched. Files finished before a
 // failure stay. A cabinet that yields no file, a file that already exists in the folder (under any
-// name Windows takes for the same file) and a write cut short (a full disk) are failures.
-int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath);
+// name Windows takes for the same file), a write cut short (a full disk) and a cabinet that is
+// part of a set (a file continued from or into another cabinet) are failures. With `created`,
+// each file is appended to it as it is created, before any of its data is written, so that the
+// list also names the files of a failed extraction; a path that cannot be recorded is not created.
+int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath,
+                   CreatedFiles* created = nullptr);
 
 // ---- The steps ExtractCabinet is made of, open to tests. ----
 
@@ -80,13 +90,17 @@ int OpenCabinet(CabinetApi& api, const wchar_t* containerPath);
 
 // Runs FDICopy of the opened container into `destinationFolder`. Returns 1 and fills `programPath`
 // (kProgramPathCapacity characters) when the whole cabinet was extracted and yielded at least one
-// file, else 0 with `programPath` untouched.
-int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* programPath);
+// file, else 0 with `programPath` untouched. `created` (may be null) as for ExtractCabinet.
+int CopyCabinet(CabinetApi& api, const wchar_t* destinationFolder, wchar_t* programPath,
+                CreatedFiles* created = nullptr);
 
 // The FDI notification callback: creates each file in CabinetDestFolder, never over an existing
 // one, and restores its times and attributes when it is closed. A name flagged UTF-8 (attribute
 // 0x80) is decoded as UTF-8, any other through the ANSI code page. A name the file-name rule
-// refuses, or a joined path longer than 259 characters, gets -1, which abandons the copy.
+// refuses, or a joined path longer than 259 characters, gets -1, which abandons the copy; so do a
+// file continued from a previous cabinet and the request for a next cabinet, which FDI would
+// otherwise repeat for as long as it is answered 0. The notification's `pv` is the CreatedFiles
+// list CopyCabinet was given, or null.
 INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
 
 // Destroys the FDI context and unloads the library; leaves the record empty. Safe to repeat.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 #include "diag/trace.h"
 
@@ -35,9 +36,13 @@ int LaunchInstaller(const wchar_t* programPath) {
 
 bool ShellOpenInstaller(const wchar_t* programPath) {
     WriteTrace(L"VURoruz: ShellExecuting %s\n", programPath);
-    const HINSTANCE result = ShellExecuteW(nullptr, L"open", programPath, nullptr, nullptr, SW_SHOWNORMAL);
+    const auto shellExecute = qarv::ReplacedOrReal(
+        qarv::InstalledPlatformCalls<InstallerLaunchPlatformCalls>().shellExecute, &ShellExecuteW);
+    const HINSTANCE result = shellExecute(nullptr, L"open", programPath, nullptr, nullptr, SW_SHOWNORMAL);
     const UINT_PTR value = reinterpret_cast<UINT_PTR>(result);
-    if (value >= 32) {
+    // https://learn.microsoft.com/windows/win32/api/shellapi/nf-shellapi-shellexecutew: success is
+    // a value greater than 32.
+    if (value > 32) {
         WriteTrace(L"VURoruz: ShellExecute OK!\n");
         return true;
     }

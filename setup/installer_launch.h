@@ -1,6 +1,8 @@
 // Starting the extracted installer.
 #pragma once
 
+#include <windows.h>
+
 // Capacity of the quoted command line, terminator included: paths of up to 257 characters fit.
 constexpr int kCommandLineCapacity = 260;
 
@@ -10,5 +12,11 @@ constexpr int kCommandLineCapacity = 260;
 int LaunchInstaller(const wchar_t* programPath);
 
 // The shell fallback: asks the shell to open `programPath` (unquoted) and traces the outcome.
-// Returns true when the shell reports success.
+// Returns true when the shell reports success: a value above 32 (32 itself is SE_ERR_DLLNOTFOUND).
 bool ShellOpenInstaller(const wchar_t* programPath);
+
+// The platform calls of the launch a test may replace (common/platform_calls.h): the shell's
+// answer, which Wine gives only as success or a missing file. Null: the real call.
+struct InstallerLaunchPlatformCalls {
+    HINSTANCE(WINAPI* shellExecute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) = nullptr;
+};

@@ -3,20 +3,11 @@
 
 #include <windows.h>
 
-#include "common/unique_handle.h"
-
-int RegisterRunLeftoversForReboot(const std::wstring& workFolder) {
+int RegisterRunLeftoversForReboot(const std::wstring& workFolder, const std::vector<std::wstring>& files) {
     if (workFolder.empty()) return 0;
     int registered = 0;
-    WIN32_FIND_DATAW entry{};
-    qarv::UniqueFindHandle search(
-        FindFirstFileExW((workFolder + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
-    if (search) {
-        do {
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // ".", ".." and subfolders
-            const std::wstring path = workFolder + L"\\" + entry.cFileName;
-            if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++registered;
-        } while (FindNextFileW(search.get(), &entry));
+    for (const std::wstring& path : files) {
+        if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++registered;
     }
     // Last, so that the system empties the folder before it removes it.
     if (MoveFileExW(workFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++registered;

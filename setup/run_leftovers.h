@@ -2,9 +2,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Registers every file directly inside `workFolder`, then the folder itself, for deletion at the
-// next reboot (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, results ignored). Only for a folder
-// this run created: everything in it is then the run's own. Subfolders are left alone, so the
-// folder's own deletion fails harmlessly if one exists. Returns the number of entries registered.
-int RegisterRunLeftoversForReboot(const std::wstring& workFolder);
+// Registers each of `files`, then `workFolder` itself, for deletion at the next reboot
+// (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, results ignored). `files` are the paths this run
+// created in the folder, as it created them; the folder is never listed, so nothing the path
+// leads to at failure time, if it now leads elsewhere, is registered. Anything else in the folder
+// keeps the folder's own deletion from succeeding, harmlessly. Returns the number registered.
+int RegisterRunLeftoversForReboot(const std::wstring& workFolder, const std::vector<std::wstring>& files);

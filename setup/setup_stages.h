@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "diag/settings.h"
 #include "setup/work_folder.h"
@@ -22,7 +23,9 @@ struct SetupStages {
     SetupSettings (*loadSetupSettings)();
     WorkFolderStatus (*chooseWorkFolder)(std::wstring& folder);
     int (*dropPayload)(HMODULE module, const wchar_t* containerPath, ProgressTarget* dialog);
-    int (*extractCabinet)(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath);
+    // `created` receives each file the extraction creates, as ExtractCabinet's does.
+    int (*extractCabinet)(const wchar_t* containerPath, const wchar_t* workFolder, wchar_t* programPath,
+                          std::vector<std::wstring>* created);
     int (*computeFileMd5)(const wchar_t* path, wchar_t* digestText);
     int (*launchInstaller)(const wchar_t* programPath);
 };

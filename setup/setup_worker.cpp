@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "res/resource_ids.h"
 #include "diag/trace.h"
@@ -15,6 +16,7 @@
 #include "setup/installer_launch.h"
 #include "setup/run_leftovers.h"
 #include "setup/setup_host.h"
+#include "setup/work_folder.h"
 
 void FailSetup(SetupHost* dialog, UINT messageId) noexcept {
     dialog->RecordOutcome(ExitCodeForMessage(messageId));
@@ -25,10 +27,24 @@ void FailSetup(SetupHost* dialog, UINT messageId) noexcept {
 
 namespace {
 
+// What this run created in its work folder: each file the extraction created, and the container
+// while a file is at its path. The folder is held open, so the path still leads into it.
+std::vector<std::wstring> RunFiles(const std::wstring& containerPath, const std::vector<std::wstring>& extracted) {
+    std::vector<std::wstring> files = extracted;
+    const DWORD attributes = GetFileAttributesW(containerPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        files.push_back(containerPath);
+    }
+    return files;
+}
+
 // A failure once this run has created `workFolder`: what the run put there goes at the next
-// reboot. Registered before the box, so that a run ended while the box waits still leaves it so.
-void FailSetupInWorkFolder(SetupHost* dialog, UINT messageId, const std::wstring& workFolder) {
-    RegisterRunLeftoversForReboot(workFolder);
+// reboot. Registered before the box, so that a run ended while the box waits still leaves it so;
+// `folderHold` is let go only after that, and before the box.
+void FailSetupInWorkFolder(SetupHost* dialog, UINT messageId, const std::wstring& workFolder,
+                           const std::vector<std::wstring>& files, qarv::UniqueFile& folderHold) {
+    RegisterRunLeftoversForReboot(workFolder, files);
+    folderHold.reset();
     FailSetup(dialog, messageId);
 }
 
@@ -74,16 +90,19 @@ void RunSetupSequence(SetupHost* dialog) {
 
     // The temporary-name route leaves an empty placeholder file under the folder's name.
     DeleteFileW(workFolder.c_str());
-    // Creation fails when the folder already exists, so from here on the folder is this run's own.
-    if (!CreateWorkFolder(workFolder)) {
+    // Creation fails when the folder already exists, so from here on the folder is this run's own;
+    // the handle keeps it so (no rename, no swap) until the installer has started or the run failed.
+    qarv::UniqueFile folderHold = CreateAndHoldWorkFolder(workFolder);
+    if (!folderHold) {
         FailSetup(dialog, IDS_SETUP_ERROR);
         return;
     }
+    std::vector<std::wstring> extracted;
 
     const std::wstring containerPath = workFolder + L"\\qarv2009Setup.dat";
     WriteTrace(L"VURoruz: Dropping file to %s ...\n", containerPath.c_str());
     if (!stages.dropPayload(GetModuleHandleW(nullptr), containerPath.c_str(), dialog)) {
-        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder);
+        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder, RunFiles(containerPath, extracted), folderHold);
         return;
     }
 
@@ -92,9 +111,9 @@ void RunSetupSequence(SetupHost* dialog) {
 
     WriteTrace(L"VURoruz: Extracting file ...\n");
     wchar_t programPath[kProgramPathCapacity] = {};
-    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), programPath)) {
+    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), programPath, &extracted)) {
         WriteTrace(L"VURoruz: File extraction failed\n");
-        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder);
+        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder, RunFiles(containerPath, extracted), folderHold);
         return;
     }
     WriteTrace(L"VURoruz: File successfully extracted to %s\n", programPath);
@@ -110,13 +129,14 @@ void RunSetupSequence(SetupHost* dialog) {
     WriteTrace(L"VURoruz: Executing %s ...\n", programPath);
     if (!stages.launchInstaller(programPath) && !ShellOpenInstaller(programPath)) {
         // Nothing was started: the user must hear of it, and the next logon tries again.
-        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder);
+        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder, RunFiles(containerPath, extracted), folderHold);
         return;
     }
 
     MoveFileExW(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExW(containerPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExW(workFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    folderHold.reset();
 
     PostMessageW(dialog->HostWindow(), WM_SETUP_FINISHED, 0, 0);
 }

@@ -3,6 +3,7 @@
 #include "setup/work_folder.h"
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include <cwchar>
 #include <vector>
@@ -70,6 +71,20 @@ std::wstring CurrentUserSidString() {
     return std::wstring(text.get());
 }
 
+// Whether the file system of drive `root` ("D:") keeps access lists; false when it cannot be read.
+bool KeepsAccessLists(const std::wstring& root) {
+    const auto getVolumeInformation =
+        qarv::ReplacedOrReal(Installed().getVolumeInformation, &GetVolumeInformationW);
+    DWORD flags = 0;
+    if (!getVolumeInformation((root + L"\\").c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
+    return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
 
 WorkFolderRoute WindowsDriveRoute(ULONGLONG freeBytes) {
@@ -122,6 +137,7 @@ std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot) {
         if (SameDriveRoot(candidate, windowsRoot)) continue;
         const auto getDriveType = qarv::ReplacedOrReal(Installed().getDriveType, &GetDriveTypeW);
         if (getDriveType(candidate.c_str()) != DRIVE_FIXED) continue;
+        if (!KeepsAccessLists(candidate)) continue;
         ULONGLONG freeBytes = 0;
         if (!FreeBytes(candidate, freeBytes)) continue;
         if (SpareDriveHasRoom(freeBytes)) return candidate;
@@ -160,15 +176,79 @@ WorkFolderSecurity MakeWorkFolderSecurity() {
     return descriptor;
 }
 
-int CreateWorkFolder(const std::wstring& folder) {
-    if (folder.empty()) return 0;
-    const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
-    if (!descriptor) return 0;
+int CreateWorkFolder(const std::wstring& folder) { return CreateAndHoldWorkFolder(folder) ? 1 : 0; }
 
-    // Given at creation, so the folder never exists with default rights, not even for a moment.
-    SECURITY_ATTRIBUTES attributes = {};
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = descriptor.get();
-    attributes.bInheritHandle = FALSE;
-    return CreateDirectoryW(folder.c_str(), &attributes) ? 1 : 0;
+std::wstring FinalPathOf(HANDLE handle) {
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return std::wstring();
+        if (length < path.size()) {
+            const std::wstring text(path.data(), length);
+            if (text.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + text.substr(7);
+            if (text.rfind(L"\\\\?\\", 0) == 0) return text.substr(4);
+            return text;
+        }
+        path.resize(length);  // the size needed, terminator included
+    }
+}
+
+bool HandleLeadsTo(HANDLE folder, const std::wstring& expectedFinalPath) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(folder, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return false;
+    }
+    return !expectedFinalPath.empty() && SameText(FinalPathOf(folder), expectedFinalPath);
+}
+
+qarv::UniqueFile CreateAndHoldWorkFolder(const std::wstring& folder) {
+    const size_t slash = folder.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash + 1 >= folder.size()) return qarv::UniqueFile();
+    const std::wstring name = folder.substr(slash + 1);
+    // "D:" alone would name the drive's current folder, so a root keeps its backslash.
+    const std::wstring parentPath = folder.substr(0, slash == 2 ? 3 : slash);
+    const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
+    if (!descriptor) return qarv::UniqueFile();
+
+    // The folder is made inside this handle's directory, wherever its path may lead by then.
+    qarv::UniqueFile parent(CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!parent) return qarv::UniqueFile();
+    std::wstring expectedFinalPath = FinalPathOf(parent.get());
+    if (expectedFinalPath.empty()) return qarv::UniqueFile();
+    if (expectedFinalPath.back() != L'\\') expectedFinalPath += L'\\';
+    expectedFinalPath += name;
+
+    // https://learn.microsoft.com/windows/win32/api/winternl/nf-winternl-ntcreatefile
+    using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                                  PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto ntCreateFile = ntdll == nullptr ? nullptr
+                                               : reinterpret_cast<NtCreateFileFunction>(reinterpret_cast<void (*)()>(
+                                                     GetProcAddress(ntdll, "NtCreateFile")));
+    if (ntCreateFile == nullptr || name.size() * sizeof(wchar_t) > 0xFFFE) return qarv::UniqueFile();
+    UNICODE_STRING objectName;
+    objectName.Buffer = const_cast<PWSTR>(name.c_str());
+    objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    objectName.MaximumLength = objectName.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, parent.get(), descriptor.get());
+    IO_STATUS_BLOCK status = {};
+    HANDLE created = INVALID_HANDLE_VALUE;
+    // Created and opened in one step, with its rights from the start: FILE_CREATE fails on
+    // anything already at the path, a junction included. No FILE_SHARE_DELETE: a rename or
+    // removal needs delete access, which no one gets while the handle is open.
+    const NTSTATUS result = ntCreateFile(&created, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes,
+                                         &status, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+                                         FILE_OPEN_REPARSE_POINT, nullptr, 0);
+    if (result < 0) return qarv::UniqueFile();
+    qarv::UniqueFile hold(created);
+    // The folder's path, as the rest of the run will use it, must lead to this very folder.
+    if (!HandleLeadsTo(hold.get(), expectedFinalPath)) return qarv::UniqueFile();
+    return hold;
 }

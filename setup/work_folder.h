@@ -35,8 +35,10 @@ bool SpareDriveHasRoom(ULONGLONG freeBytes);
 // kWorkFolderSystemCallFailed.
 WorkFolderStatus ChooseWorkFolder(std::wstring& folder);
 
-// The root ("D:") of the first fixed drive from C: to Z:, other than the Windows drive, with more
-// than 300 MiB free, or the empty string. `windowsRoot` ("C:") is compared without regard to case.
+// The root ("D:") of the first fixed drive from C: to Z:, other than the Windows drive, whose file
+// system keeps access lists (FILE_PERSISTENT_ACLS: not FAT or exFAT, where every local user may
+// write into any folder) and with more than 300 MiB free, or the empty string. `windowsRoot`
+// ("C:") is compared without regard to case.
 std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot);
 
 // "<root>\_IS<yyyy><mm><dd><tick count as a signed number>", from the local date and the tick count.
@@ -44,9 +46,27 @@ std::wstring MakeDatedFolderName(const std::wstring& driveRoot);
 
 // Creates `folder` with a protected DACL: full control for Administrators and SYSTEM, read and
 // execute only for the current user and for the folder's owner (OWNER RIGHTS), inherited by
-// everything created inside, nothing inherited from the parent. Fails (0) when
-// the folder already exists or the rights cannot be built; the folder is then not created.
+// everything created inside, nothing inherited from the parent. Fails (0) when anything already
+// exists at the path or the rights cannot be built; the folder is then not created. As
+// CreateAndHoldWorkFolder, with the handle closed again.
 int CreateWorkFolder(const std::wstring& folder);
+
+// Creates `folder` with CreateWorkFolder's rights and returns an open handle to it, or an empty
+// handle when it cannot be created (anything already at the path, a junction included) or its
+// path does not lead to it. Creation and opening are one step, inside a handle to the parent, so
+// no other process can come between them. The handle shares reading and writing but not
+// deletion: while it is open the folder can be neither renamed nor removed, and no other folder
+// or junction can take its path (the user owns the temporary folder and with it the right to
+// rename any child). A folder refused by the path check is left where it is, empty.
+qarv::UniqueFile CreateAndHoldWorkFolder(const std::wstring& folder);
+
+// True when `folder` is a directory, no reparse point, whose final path is `expectedFinalPath`
+// (compared without regard to case; see FinalPathOf).
+bool HandleLeadsTo(HANDLE folder, const std::wstring& expectedFinalPath);
+
+// The final path of an open file or folder, in its DOS form without the "\\?\" prefix
+// ("\\server\share\..." for a UNC path), or the empty string.
+std::wstring FinalPathOf(HANDLE handle);
 
 using WorkFolderSecurity = qarv::UniqueLocalMemory<>;
 
@@ -60,4 +80,5 @@ struct WorkFolderPlatformCalls {
     BOOL(WINAPI* getDiskFreeSpaceEx)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER) = nullptr;
     UINT(WINAPI* getDriveType)(LPCWSTR) = nullptr;
     DWORD(WINAPI* getTickCount)() = nullptr;
+    BOOL(WINAPI* getVolumeInformation)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD) = nullptr;
 };

@@ -7,6 +7,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "payload/scramble_transform.h"
+#include "tests/support/cabinet_handmade.h"
+
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/registry_fixture.h"
 
@@ -94,6 +100,24 @@ TEST_F(FailedRunTest, TruncatedCabinetFailsTheExtraction) {
     const std::vector<std::wstring> lines = RunExpectingTheSetupError(payload.substr(0, (payload.size() / 2) & ~size_t{4095}));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2], L"VURoruz: File extraction failed");
+}
+
+// The first part of a cabinet set: its last file goes on in a next cabinet the launcher never
+// opens. Before, the extraction asked for that cabinet again and again, at full CPU, for good.
+TEST_F(FailedRunTest, CabinetThatContinuesInANextCabinetFailsTheExtraction) {
+    std::vector<HandmadeCabinetFile> files = {{"readme.txt", "read me"}, {"setup.exe", std::string(5000, 's')}};
+    files[1].folder = 0xFFFE;
+    files[1].declaredSize = 9000;
+    std::vector<unsigned char> cabinet = MakeHandmadeCabinet(files, {"", "", "qarv2.cab", "disk 2"});
+    ScramblePayload(cabinet.data(), cabinet.size());
+    const std::vector<std::wstring> lines = RunExpectingTheSetupError(std::string(cabinet.begin(), cabinet.end()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], L"VURoruz: File extraction failed");
+    // The file the extraction did create goes at reboot with the container.
+    const std::vector<std::wstring> pending = PendingDeletions();
+    EXPECT_NE(std::find_if(pending.begin(), pending.end(),
+                           [](const std::wstring& path) { return path.size() > 11 && path.substr(path.size() - 11) == L"\\readme.txt"; }),
+              pending.end());
 }
 
 }  // namespace

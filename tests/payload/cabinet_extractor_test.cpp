@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <io.h>
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -280,6 +282,85 @@ TEST_F(CabinetExtraction, CabinetCutInItsDataFailsAndFdiReportsIntoTheRecordItWa
     ASSERT_TRUE(CreateDirectoryW(m_work.c_str(), nullptr));
     EXPECT_EQ(ExtractCabinet(cut.c_str(), m_work.c_str(), m_programPath), 0);
     EXPECT_TRUE(ProgramPathUntouched());
+}
+
+// ---- Cabinet sets: the container is one whole cabinet ----
+
+struct BoundedExtraction {
+    std::wstring container, folder;
+    wchar_t* programPath = nullptr;
+    int result = -1;
+};
+
+// ExtractCabinet on a thread of its own, waited for at most `timeoutMs`. An extraction still
+// running then would hold the launcher for good: the failure is reported and the process ends,
+// as FDI's state on the stuck thread cannot be taken back.
+int ExtractWithin(DWORD timeoutMs, const std::wstring& container, const std::wstring& folder, wchar_t* programPath) {
+    BoundedExtraction run{container, folder, programPath};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* argument) -> DWORD {
+            auto* extraction = static_cast<BoundedExtraction*>(argument);
+            extraction->result =
+                ExtractCabinet(extraction->container.c_str(), extraction->folder.c_str(), extraction->programPath);
+            return 0;
+        },
+        &run, 0, nullptr);
+    if (thread == nullptr) return -1;
+    if (WaitForSingleObject(thread, timeoutMs) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the extraction still runs after " << timeoutMs << " ms";
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    CloseHandle(thread);
+    return run.result;
+}
+
+TEST_F(CabinetExtraction, CabinetThatContinuesInANextCabinetIsAbandonedNotAskedForAgain) {
+    // The last file runs on into "part2.cab", which lies right beside it: the extraction opens
+    // nothing but the container, so the next part can never be had.
+    std::vector<HandmadeCabinetFile> files = {{"readme.txt", "read me"}, {"setup.exe", std::string(100, 's')}};
+    files[1].folder = 0xFFFE;
+    files[1].declaredSize = 300;
+    const std::vector<unsigned char> bytes = MakeHandmadeCabinet(files, {"", "", "part2.cab", "disk 2"});
+    const std::wstring container = m_root + L"\\part1.cab";
+    ASSERT_TRUE(WriteBytes(container, bytes));
+    ASSERT_TRUE(WriteBytes(m_root + L"\\part2.cab", MakeHandmadeCabinet({{"setup.exe", std::string(200, 's')}})));
+    EXPECT_EQ(ExtractWithin(30000, container, m_work, m_programPath), 0);
+    EXPECT_TRUE(ProgramPathUntouched());
+    EXPECT_FALSE(qarv::test::PathExists(m_work + L"\\part2.cab"));
+}
+
+TEST_F(CabinetExtraction, CabinetThatContinuesAPreviousCabinetIsAbandoned) {
+    // Its first file began in another cabinet: what is here is no whole payload, even though a
+    // complete file follows that could be taken for the program.
+    std::vector<HandmadeCabinetFile> files = {{"setup.exe", std::string(100, 's')}, {"readme.txt", "read me"}};
+    files[0].folder = 0xFFFD;
+    const std::wstring container = m_root + L"\\part2.cab";
+    ASSERT_TRUE(WriteBytes(container, MakeHandmadeCabinet(files, {"part1.cab", "disk 1", "", ""})));
+    EXPECT_EQ(ExtractWithin(30000, container, m_work, m_programPath), 0);
+    EXPECT_TRUE(ProgramPathUntouched());
+}
+
+TEST_F(CabinetExtraction, DescriptorZeroIsNotTakenForSkipThisFile) {
+    // FDI reads 0 from the copy notification as "skip the file", which would leave it empty and
+    // make the next one the program. With the runtime's descriptor 0 free, a created file gets it.
+    std::wcscpy(CabinetDestFolder, (m_work + L"\\").c_str());
+    char name[] = "first.txt";
+    FDINOTIFICATION notification = {};
+    notification.psz1 = name;
+    notification.attribs = 0x20;
+    const int savedInput = _dup(0);
+    _close(0);
+    const INT_PTR answer = CabinetNotify(fdintCOPY_FILE, &notification);
+    if (answer != -1) _close(static_cast<int>(answer));
+    if (savedInput != -1) {
+        _dup2(savedInput, 0);
+        _close(savedInput);
+    }
+    EXPECT_NE(answer, 0);
+    EXPECT_NE(answer, -1);
+    EXPECT_TRUE(qarv::test::PathExists(m_work + L"\\first.txt"));
 }
 
 // ---- The library ----

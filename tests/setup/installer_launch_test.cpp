@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_calls.h"
 #include "diag/trace.h"
 #include "setup/installer_launch.h"
 #include "tools/tracecap/debug_capture.h"
@@ -64,6 +65,21 @@ TEST(LaunchInstallerChild, DISABLED_TooLongForTheCommandLine) {
     EXPECT_TRUE(ShellOpenInstaller(path.c_str())) << "the shell starts the unquoted path";
 }
 
+// The shell's answers at the edge of success: 32 is SE_ERR_DLLNOTFOUND, 33 the first success.
+UINT_PTR g_shellAnswer = 0;
+HINSTANCE WINAPI AnswerAsTold(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+    return reinterpret_cast<HINSTANCE>(g_shellAnswer);
+}
+
+TEST(LaunchInstallerChild, DISABLED_ShellAnswersAroundThirtyTwo) {
+    TraceEnabled = 1;
+    qarv::PlatformCallsScope<InstallerLaunchPlatformCalls> shell({AnswerAsTold});
+    g_shellAnswer = 32;
+    EXPECT_FALSE(ShellOpenInstaller(kMissingProgram));
+    g_shellAnswer = 33;
+    EXPECT_TRUE(ShellOpenInstaller(kMissingProgram));
+}
+
 // --- The parent side.
 
 std::vector<std::wstring> TraceOfChild(const char* testName) {
@@ -98,6 +114,13 @@ TEST(LaunchInstaller, FailureReportsTheErrorThenTheShellFallbackItsReturn) {
                 lines[1] == L"VURoruz: Creating process failed, error: 00000003\n");
     EXPECT_EQ(lines[2], L"VURoruz: ShellExecuting " + std::wstring(kMissingProgram) + L"\n");
     EXPECT_EQ(lines[3].rfind(L"VURoruz: ShellExecute return 000000", 0), 0u) << std::string(lines[3].begin(), lines[3].end());
+}
+
+TEST(LaunchInstaller, ShellAnswerOf32IsAFailureAndOnlyAboveIsAStart) {
+    const std::vector<std::wstring> lines = TraceOfChild("ShellAnswersAroundThirtyTwo");
+    const std::wstring shellExecuting = L"VURoruz: ShellExecuting " + std::wstring(kMissingProgram) + L"\n";
+    EXPECT_EQ(lines, (std::vector<std::wstring>{shellExecuting, L"VURoruz: ShellExecute return 00000020\n",
+                                                 shellExecuting, L"VURoruz: ShellExecute OK!\n"}));
 }
 
 TEST(LaunchInstaller, PathTooLongToQuoteFailsSoTheShellStartsItUnquoted) {

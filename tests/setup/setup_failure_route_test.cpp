@@ -63,7 +63,7 @@ SetupSettings ReadSettings() {
 }
 WorkFolderStatus NoFolder(std::wstring&) { return kWorkFolderSystemCallFailed; }
 int NoDrop(HMODULE, const wchar_t*, ProgressTarget*) { return 0; }
-int NoExtraction(const wchar_t*, const wchar_t*, wchar_t*) { return 0; }
+int NoExtraction(const wchar_t*, const wchar_t*, wchar_t*, std::vector<std::wstring>*) { return 0; }
 int NoDigest(const wchar_t*, wchar_t*) { return 0; }
 int NoLaunch(const wchar_t*) { return 0; }
 

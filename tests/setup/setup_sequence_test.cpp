@@ -41,7 +41,7 @@ struct Scenario {
     std::atomic<int> extractions{0};
     std::atomic<int> launches{0};
     int barAfterDrop = 50;
-    bool extractWritesPartialFile = false;  // a failed extraction leaves "partial.bin" behind
+    bool extractWritesPartialFile = false;  // a failed extraction leaves "partial.bin" (and "stray.bin") behind
     SetupSettings settings;
     ULONGLONG extractedAt = 0;
     ULONGLONG digestedAt = 0;
@@ -70,11 +70,16 @@ const SetupStages kFakeStages = {
         }
         return g_scenario->dropResult;
     },
-    [](const wchar_t*, const wchar_t* folder, wchar_t* programPath) {
+    [](const wchar_t*, const wchar_t* folder, wchar_t* programPath, std::vector<std::wstring>* created) {
         ++g_scenario->extractions;
         if (g_scenario->extractWritesPartialFile) {
-            HANDLE file = CreateFileW((std::wstring(folder) + L"\\partial.bin").c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_ALWAYS, 0, nullptr);
+            const std::wstring partial = std::wstring(folder) + L"\\partial.bin";
+            HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            CloseHandle(file);
+            created->push_back(partial);
+            // Not created by the extraction: never this run's to register, even inside its folder.
+            file = CreateFileW((std::wstring(folder) + L"\\stray.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
             CloseHandle(file);
         }
         g_scenario->extractedAt = GetTickCount64();
@@ -120,6 +125,7 @@ protected:
     void RemoveFolder() {
         DeleteFileW((m_scenario.folder + L"\\qarv2009Setup.dat").c_str());
         DeleteFileW((m_scenario.folder + L"\\partial.bin").c_str());
+        DeleteFileW((m_scenario.folder + L"\\stray.bin").c_str());
         RemoveDirectoryW(m_scenario.folder.c_str());
         DeleteFileW(m_scenario.folder.c_str());
     }

@@ -13,6 +13,7 @@
 #include "common/platform_calls.h"
 #include "common/unique_handle.h"
 #include "setup/work_folder.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/installed_temp_folder.h"
 
 namespace {
@@ -49,9 +50,16 @@ TEST(WorkFolderRoute, SpareDriveNeedsMoreThan300MiB) {
 struct FakeDisks {
     std::map<std::wstring, UINT> types;
     std::map<std::wstring, ULONGLONG> freeBytes;
+    // File-system flags per root; a drive not named keeps access lists (an NTFS disk).
+    std::map<std::wstring, DWORD> fileSystemFlags;
     DWORD tick = 0;
 };
 FakeDisks g_disks;
+
+constexpr DWORD kNtfsFlags = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
+                             FILE_PERSISTENT_ACLS | FILE_SUPPORTS_REPARSE_POINTS;
+constexpr DWORD kFatFlags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;  // FAT32 and exFAT
+constexpr DWORD kUnreadableFlags = 0xFFFFFFFF;
 
 std::wstring UpperRoot(LPCWSTR root) {
     std::wstring text(root);
@@ -75,6 +83,24 @@ UINT WINAPI FakeDriveType(LPCWSTR root) {
 }
 
 DWORD WINAPI FakeTickCount() { return g_disks.tick; }
+
+BOOL WINAPI FakeVolumeInformation(LPCWSTR root, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) {
+    // Asked with the root's backslash, as the call requires.
+    std::wstring drive = UpperRoot(root);
+    if (drive.size() != 3 || drive[2] != L'\\') {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    drive.pop_back();
+    const auto found = g_disks.fileSystemFlags.find(drive);
+    const DWORD value = found == g_disks.fileSystemFlags.end() ? kNtfsFlags : found->second;
+    if (value == kUnreadableFlags) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    *flags = value;
+    return TRUE;
+}
 
 std::wstring WindowsRoot() {
     wchar_t directory[MAX_PATH] = {};
@@ -104,7 +130,8 @@ protected:
         g_disks.freeBytes[root] = bytes;
     }
 
-    qarv::PlatformCallsScope<WorkFolderPlatformCalls> m_fakeDisks{{FakeFreeSpace, FakeDriveType, FakeTickCount}};
+    qarv::PlatformCallsScope<WorkFolderPlatformCalls> m_fakeDisks{
+        {FakeFreeSpace, FakeDriveType, FakeTickCount, FakeVolumeInformation}};
 };
 
 TEST_F(WorkFolderWithFakeDisks, RefusalsAndFailuresLeaveNoName) {
@@ -144,6 +171,22 @@ TEST_F(WorkFolderWithFakeDisks, TightWindowsDriveTakesFirstQualifyingDriveInLett
     Drive(L"D:", DRIVE_FIXED, kFourGiB);
     EXPECT_EQ(FindSpareFixedDrive(L"c:"), L"D:");
     EXPECT_EQ(FindSpareFixedDrive(L"D:"), L"C:");
+}
+
+TEST_F(WorkFolderWithFakeDisks, SpareDriveWhoseFileSystemKeepsNoAccessListsIsPassedOver) {
+    // On FAT or exFAT every local user may write into the folder, whatever the launcher asks.
+    WindowsDriveFree(1073741824);
+    Drive(L"D:", DRIVE_FIXED, kFourGiB);
+    g_disks.fileSystemFlags[L"D:"] = kFatFlags;
+    Drive(L"E:", DRIVE_FIXED, kFourGiB);
+    g_disks.fileSystemFlags[L"E:"] = kUnreadableFlags;
+    std::wstring folder;
+    EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderNoSpareDrive);
+    EXPECT_TRUE(folder.empty());
+
+    Drive(L"F:", DRIVE_FIXED, kFourGiB);
+    ASSERT_EQ(ChooseWorkFolder(folder), kWorkFolderChosen);
+    EXPECT_EQ(folder.substr(0, 3), L"F:\\");
 }
 
 TEST_F(WorkFolderWithFakeDisks, TickCountPast2To31PrintsWithAMinusSign) {
@@ -312,6 +355,91 @@ TEST(WorkFolderCreation, CreatedFolderIsClosedToEveryoneElse) {
     EXPECT_EQ(CreateWorkFolder(folder), 0);
     EXPECT_EQ(CreateWorkFolder(L""), 0);
     RemoveDirectoryW(folder.c_str());
+}
+
+// ---- The held work folder ----
+
+class WorkFolderHold : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temporaryPath[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temporaryPath);
+        const std::wstring parent(temporaryPath, std::wcslen(temporaryPath) - 1);
+        m_name = L"_IS_hold_" + std::to_wstring(GetCurrentProcessId());
+        m_folder = parent + L"\\" + m_name;
+        m_aside = m_folder + L".aside";
+        qarv::UniqueFile parentHandle(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_TRUE(parentHandle);
+        m_parentFinal = FinalPathOf(parentHandle.get());
+        ASSERT_FALSE(m_parentFinal.empty());
+        CleanUp();
+    }
+    void TearDown() override { CleanUp(); }
+    void CleanUp() {
+        RemoveDirectoryW(m_folder.c_str());
+        RemoveDirectoryW(m_aside.c_str());
+    }
+    std::wstring ExpectedFinalPath() const { return m_parentFinal + L"\\" + m_name; }
+
+    std::wstring m_name, m_folder, m_aside, m_parentFinal;
+};
+
+TEST_F(WorkFolderHold, HeldFolderCanBeNeitherRenamedNorRemovedUntilLetGo) {
+    qarv::UniqueFile hold = CreateAndHoldWorkFolder(m_folder);
+    ASSERT_TRUE(hold) << "the launcher's own folder must pass its checks";
+    EXPECT_EQ(FinalPathOf(hold.get()), ExpectedFinalPath());
+    // A program of the user holds the right to rename any child of its temporary folder; with
+    // the handle open that right cannot be used.
+    EXPECT_FALSE(MoveFileW(m_folder.c_str(), m_aside.c_str()));
+    EXPECT_FALSE(RemoveDirectoryW(m_folder.c_str()));
+    EXPECT_TRUE(GetFileAttributesW(m_folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    // The run itself still writes into it.
+    const std::wstring file = m_folder + L"\\qarv2009Setup.dat";
+    qarv::UniqueFile container(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_TRUE(container);
+    container.reset();
+    DeleteFileW(file.c_str());
+
+    hold.reset();
+    EXPECT_TRUE(MoveFileW(m_folder.c_str(), m_aside.c_str())) << GetLastError();
+    // A folder that already exists is never taken.
+    EXPECT_FALSE(CreateAndHoldWorkFolder(m_aside));
+}
+
+TEST_F(WorkFolderHold, AnythingAlreadyAtThePathIsNeverTaken) {
+    // A folder of the user's own, made at the path before the launcher's: not taken, not changed.
+    ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
+    const std::wstring theirs = m_folder + L"\\theirs.txt";
+    qarv::UniqueFile file(CreateFileW(theirs.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file);
+    file.reset();
+    EXPECT_FALSE(CreateAndHoldWorkFolder(m_folder));
+    EXPECT_TRUE(qarv::test::PathExists(theirs));
+    DeleteFileW(theirs.c_str());
+    ASSERT_TRUE(RemoveDirectoryW(m_folder.c_str()));
+
+    // A file at the path.
+    file.reset(CreateFileW(m_folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file);
+    file.reset();
+    EXPECT_FALSE(CreateAndHoldWorkFolder(m_folder));
+    DeleteFileW(m_folder.c_str());
+}
+
+TEST_F(WorkFolderHold, HandleMustLeadToTheFolderAtItsPath) {
+    qarv::UniqueFile hold = CreateAndHoldWorkFolder(m_folder);
+    ASSERT_TRUE(hold);
+    EXPECT_TRUE(HandleLeadsTo(hold.get(), ExpectedFinalPath()));
+    EXPECT_FALSE(HandleLeadsTo(hold.get(), m_parentFinal + L"\\elsewhere\\" + m_name));
+    EXPECT_FALSE(HandleLeadsTo(hold.get(), L""));
+    // A file is no folder, wherever it lies.
+    const std::wstring filePath = m_folder + L"\\file.bin";
+    qarv::UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(HandleLeadsTo(file.get(), FinalPathOf(file.get())));
+    file.reset();
+    DeleteFileW(filePath.c_str());
 }
 
 // Real extra fixed drives: tests/setup/work_folder_spare_drive.sh mounts size-limited file systems

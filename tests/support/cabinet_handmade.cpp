@@ -30,7 +30,15 @@ void Put32(std::vector<unsigned char>& out, uint32_t value) {
 
 }  // namespace
 
-std::vector<unsigned char> MakeHandmadeCabinet(const std::vector<HandmadeCabinetFile>& files) {
+std::vector<unsigned char> MakeHandmadeCabinet(const std::vector<HandmadeCabinetFile>& files,
+                                               const HandmadeCabinetSet& set) {
+    // The names of the previous and next cabinet and disk follow the fixed header, each terminated.
+    const bool hasPrevious = !set.previousCabinet.empty();
+    const bool hasNext = !set.nextCabinet.empty();
+    std::string setNames;
+    if (hasPrevious) setNames += set.previousCabinet + '\0' + set.previousDisk + '\0';
+    if (hasNext) setNames += set.nextCabinet + '\0' + set.nextDisk + '\0';
+
     std::string stream;
     size_t entriesSize = 0;
     for (const auto& file : files) {
@@ -38,7 +46,7 @@ std::vector<unsigned char> MakeHandmadeCabinet(const std::vector<HandmadeCabinet
         entriesSize += kFileEntrySize + file.name.size() + 1;
     }
     const size_t blockCount = (stream.size() + kBlockSize - 1) / kBlockSize;
-    const size_t filesOffset = kHeaderSize + kFolderSize;
+    const size_t filesOffset = kHeaderSize + setNames.size() + kFolderSize;
     const size_t dataOffset = filesOffset + entriesSize;
     const size_t totalSize = dataOffset + blockCount * kDataHeaderSize + stream.size();
 
@@ -53,9 +61,10 @@ std::vector<unsigned char> MakeHandmadeCabinet(const std::vector<HandmadeCabinet
     out.push_back(1);
     Put16(out, 1);  // folders
     Put16(out, static_cast<uint32_t>(files.size()));
-    Put16(out, 0);  // flags: no reserve, no previous or next cabinet
+    Put16(out, (hasPrevious ? 0x0001 : 0) | (hasNext ? 0x0002 : 0));  // flags; no reserve
     Put16(out, 0x1234);
-    Put16(out, 0);
+    Put16(out, hasPrevious ? 1 : 0);  // the cabinet's number in its set
+    out.insert(out.end(), setNames.begin(), setNames.end());
 
     Put32(out, static_cast<uint32_t>(dataOffset));
     Put16(out, static_cast<uint32_t>(blockCount));
@@ -63,9 +72,9 @@ std::vector<unsigned char> MakeHandmadeCabinet(const std::vector<HandmadeCabinet
 
     uint32_t offset = 0;
     for (const auto& file : files) {
-        Put32(out, static_cast<uint32_t>(file.data.size()));
+        Put32(out, file.declaredSize != 0 ? file.declaredSize : static_cast<uint32_t>(file.data.size()));
         Put32(out, offset);
-        Put16(out, 0);
+        Put16(out, file.folder);
         Put16(out, file.date);
         Put16(out, file.time);
         Put16(out, file.attributes);
@@ -76,9 +85,12 @@ std::vector<unsigned char> MakeHandmadeCabinet(const std::vector<HandmadeCabinet
 
     for (size_t start = 0; start < stream.size(); start += kBlockSize) {
         const size_t count = std::min(kBlockSize, stream.size() - start);
+        // A cabinet that continues in the next one ends in a block split between the two, whose
+        // uncompressed size is written as 0.
+        const bool split = hasNext && start + count == stream.size();
         Put32(out, 0);  // no checksum
         Put16(out, static_cast<uint32_t>(count));
-        Put16(out, static_cast<uint32_t>(count));
+        Put16(out, split ? 0 : static_cast<uint32_t>(count));
         out.insert(out.end(), stream.begin() + start, stream.begin() + start + count);
     }
     return out;
