@@ -12,7 +12,7 @@
 // share it; the README ("Large installers") gives the runs behind them.
 
 // Largest payload for 64-bit Windows (4 GiB): the packer refuses anything larger.
-constexpr std::uint64_t kLargestPayload = 1600000000;
+constexpr std::uint64_t kLargestPayload = 1740000000;
 
 // Largest payload for 32-bit Windows (2 GiB): above it, the packer warns that only 64-bit Windows
 // can run the launcher; a 32-bit PC ends such a run with the setup error (exit code 1603).
