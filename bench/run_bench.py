@@ -456,7 +456,8 @@ def size_sweep(build_root, arches, prefix, work, sizes):
                 sys.exit("run_bench: the %s launcher with %d MiB did not end well: %r" % (arch, mib, run))
             prefix.clean_state()
             floor = figures_of(prefix.output(WINE64, os.path.join(build_root, arch, "bin", "drop_floor.exe"),
-                                             windows_path(cabinet), windows_path(os.path.join(work, "floor"))))
+                                             windows_path(cabinet), windows_path(os.path.join(work, "floor")),
+                                             "--floor-only"))
             native = native_runs_once(cabinet, os.path.join(work, "native"))
             rows[(arch, mib)] = dict(size=size, run=run, wall=wall, peak=peak, floor=floor["floor"][0] * 1e3,
                                      native=native)
