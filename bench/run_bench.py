@@ -473,11 +473,12 @@ def size_sweep(build_root, arches, prefix, work, sizes):
             native = native_runs_once(cabinet, os.path.join(work, "native"))
             rows[(arch, mib)] = dict(size=size, run=run, wall=wall, peak=peak, floor=floor["floor"][0] * 1e3,
                                      floor_arch=floor_arch, native=native)
-            # The tree keeps the payload three times more (packed, its cabinet, the compiled
-            # resources): gigabytes at the largest sizes.
+            # The tree keeps the payload four times more (packed, its cabinet, the compiled
+            # resources and their archive): gigabytes at the largest sizes.
             for leftover in (cabinet, launcher, os.path.join(tree, "payload", "qarv_payload.bin"),
                              os.path.join(tree, "payload", "qarv_payload.cab"),
-                             os.path.join(tree, "CMakeFiles", "launcher.dir", "res", "launcher.rc.res")):
+                             os.path.join(tree, "CMakeFiles", "launcher.dir", "res", "launcher.rc.res"),
+                             os.path.join(tree, "CMakeFiles", "launcher.dir", "objects.a")):
                 if os.path.exists(leftover):
                     os.remove(leftover)
     return rows
