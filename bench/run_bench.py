@@ -6,9 +6,14 @@ Wine's bare process start, the native cp + cabextract + md5sum of the same cabin
 design floor; then the launcher's stages alone against memcpy, CopyFileW, cabextract and md5sum.
 Prints every figure with its ratio.
 
+Then a size sweep: stored cabinets of 16, 64, 256 and 1024 MiB (--sweep=MiB,MiB,... for others,
+--no-sweep for none), a launcher of each architecture built around each, one whole run each: the
+run and its stages against their floors, and the launcher's peak memory against twice the payload
+plus 16 MiB.
+
 Then it runs bench/run_gui_probe.sh: the launcher's dialog-thread answer times through whole runs.
 
-Usage: run_bench.py [BUILD_ROOT] [--no-gui-probe]   (default build root: build)
+Usage: run_bench.py [BUILD_ROOT] [--no-gui-probe] [--no-sweep | --sweep=MiB,...]   (default build root: build)
 Installs the packages it needs and builds what is missing, so it runs from a fresh clone.
 """
 import hashlib
@@ -87,17 +92,28 @@ def make_cabinet(folder, installer):
                 f.write(data)
             os.utime(os.path.join(src, name), (CABINET_DATE, CABINET_DATE))
     cabinet = os.path.join(folder, "bench.cab")
-    signature_size = 14_000_000
-    for _ in range(12):
+    def pack(signature_size):
         with open(os.path.join(src, "signatures.dat"), "wb") as f:
             f.write(random.Random(1).randbytes(signature_size))
         os.utime(os.path.join(src, "signatures.dat"), (CABINET_DATE, CABINET_DATE))
         subprocess.run(["gcab", "-c", "-z", cabinet] + list(files), cwd=src, check=True)
-        size = os.path.getsize(cabinet)
+        return os.path.getsize(cabinet)
+
+    signature_size = 14_000_000
+    closest = None
+    for _ in range(12):
+        size = pack(signature_size)
+        if closest is None or abs(size - TARGET_SIZE) < abs(closest[1] - TARGET_SIZE):
+            closest = (signature_size, size)
         if size == TARGET_SIZE:
             return cabinet
         # Stored (incompressible) data grows the cabinet almost byte for byte.
         signature_size += TARGET_SIZE - size
+    # Each 32 KiB data block brings a header of its own, so a few sizes lie between the cabinets of
+    # two neighbouring data sizes: within a block's overhead of the target, the closest will do.
+    if abs(closest[1] - TARGET_SIZE) <= 64:
+        pack(closest[0])
+        return cabinet
     sys.exit("run_bench: could not size the cabinet to %d bytes (last %d)" % (TARGET_SIZE, size))
 
 
@@ -342,8 +358,176 @@ def figures_of(text):
             for m in re.finditer(r"^figure (\w+) ([\d.e+\- ]+)$", text.replace("\r", ""), re.M)}
 
 
+SWEEP_MIB = (16, 64, 256, 1024)
+MIB = 1 << 20
+
+
+def sweep_cabinet(folder, installer, size):
+    """A stored (uncompressed) cabinet of about `size` bytes: random data, the installer last.
+    Stored, so that the payload has the size asked for and gcab takes seconds, not minutes."""
+    src = os.path.join(folder, "src")
+    shutil.rmtree(src, ignore_errors=True)
+    os.makedirs(src)
+    with open(os.path.join(src, "data.bin"), "wb") as f:
+        rng = random.Random(size)
+        left = size - os.path.getsize(installer)
+        while left > 0:
+            f.write(rng.randbytes(min(left, 16 * MIB)))
+            left -= 16 * MIB
+    shutil.copyfile(installer, os.path.join(src, "Qarv2009Install.exe"))
+    for name in os.listdir(src):
+        os.utime(os.path.join(src, name), (CABINET_DATE, CABINET_DATE))
+    cabinet = os.path.join(folder, "sweep.cab")
+    if os.path.exists(cabinet):
+        os.remove(cabinet)
+    subprocess.run(["gcab", "-c", cabinet, "data.bin", "Qarv2009Install.exe"], cwd=src, check=True)
+    shutil.rmtree(src)
+    return cabinet
+
+
+class PeakMemory:
+    """Polls the peak resident size (VmHWM) of the Wine process whose command line holds `marker`
+    while a run goes on: the launcher's peak memory as the machine saw it."""
+
+    def __init__(self, marker):
+        import threading
+        self.marker = marker.encode()
+        self.peak = 0
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self.poll, daemon=True)
+        self.thread.start()
+
+    def poll(self):
+        while not self.done.is_set():
+            for pid in os.listdir("/proc"):
+                if not pid.isdigit():
+                    continue
+                try:
+                    with open("/proc/%s/cmdline" % pid, "rb") as f:
+                        if self.marker not in f.read():
+                            continue
+                    with open("/proc/%s/status" % pid) as f:
+                        for line in f:
+                            if line.startswith("VmHWM:"):
+                                self.peak = max(self.peak, int(line.split()[1]) * 1024)
+                except OSError:
+                    pass
+            self.done.wait(0.05)
+
+    def stop(self):
+        self.done.set()
+        self.thread.join()
+        return self.peak
+
+
+def size_sweep(build_root, arches, prefix, work, sizes):
+    """One whole run per size and architecture, with its stages' floors measured on the same
+    cabinet: {(arch, size): row}. The cabinets and launchers are deleted once measured."""
+    whole_run_exe = os.path.join(build_root, "x86_64", "bin", "whole_run.exe")
+    rows = {}
+    for mib in sizes:
+        for arch in arches:
+            folder = os.path.join(work, "sweep-%s" % arch)
+            os.makedirs(folder, exist_ok=True)
+            installer = os.path.join(build_root, arch, "bin", "bench_installer.exe")
+            cabinet = sweep_cabinet(folder, installer, mib * MIB)
+            tree = os.path.join(build_root, "bench-sweep-" + arch)
+            cmake_tree(arch, tree, ["launcher"], ["-DQARV_PAYLOAD_SOURCE=" + cabinet])
+            launcher = os.path.join(tree, "bin", "QarvPro 2009 Setup.exe")
+            size = os.path.getsize(cabinet)
+            prefix.clean_state()
+            memory = PeakMemory("bench-sweep-" + arch)
+            started = time.perf_counter()
+            text = prefix.output(WINE64, whole_run_exe, windows_path(launcher))
+            wall = time.perf_counter() - started
+            peak = memory.stop()
+            run = {}
+            for line in text.splitlines():
+                kind, _, rest = line.rstrip("\r").partition(" ")
+                if kind == "line":
+                    ms, _, trace = rest.partition(" ")
+                    for beginning, label in TRACE_STEPS:
+                        if trace.startswith(beginning) and label not in run:
+                            run[label] = float(ms)
+                elif kind == "exit":
+                    ms, _, code = rest.partition(" ")
+                    run["exit"], run["code"] = float(ms), int(code)
+            if run.get("code") != 0 or len(run) != len(TRACE_STEPS) + 2:
+                sys.exit("run_bench: the %s launcher with %d MiB did not end well: %r" % (arch, mib, run))
+            prefix.clean_state()
+            # A 32-bit floor program cannot always hold the payload twice: its small image leaves
+            # Wine's address space in two ranges of about 1 and 2 GB, where the launcher's large
+            # image has the lower one to itself. Then the 64-bit floor stands in, and says so.
+            floor_arch = arch
+            for candidate in (arch, "x86_64"):
+                done = subprocess.run([WINE64, os.path.join(build_root, candidate, "bin", "drop_floor.exe"),
+                                       windows_path(cabinet), windows_path(os.path.join(work, "floor")),
+                                       "--floor-only"], env=prefix.env, stdin=subprocess.DEVNULL,
+                                      capture_output=True, text=True)
+                floor_arch = candidate
+                if done.returncode == 0:
+                    break
+            else:
+                sys.exit("run_bench: no drop floor for %d MiB: %s" % (mib, done.stderr.strip()))
+            floor = figures_of(done.stdout)
+            native = native_runs_once(cabinet, os.path.join(work, "native"))
+            rows[(arch, mib)] = dict(size=size, run=run, wall=wall, peak=peak, floor=floor["floor"][0] * 1e3,
+                                     floor_arch=floor_arch, native=native)
+            # The tree keeps the payload four times more (packed, its cabinet, the compiled
+            # resources and their archive): gigabytes at the largest sizes.
+            for leftover in (cabinet, launcher, os.path.join(tree, "payload", "qarv_payload.bin"),
+                             os.path.join(tree, "payload", "qarv_payload.cab"),
+                             os.path.join(tree, "CMakeFiles", "launcher.dir", "res", "launcher.rc.res"),
+                             os.path.join(tree, "CMakeFiles", "launcher.dir", "objects.a")):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+    return rows
+
+
+def native_runs_once(cabinet, folder):
+    """cp + cabextract + md5sum of the program once, in ms: (cp, cabextract, md5sum, total)."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    container = os.path.join(folder, "qarv2009Setup.dat")
+    marks = [time.perf_counter()]
+    subprocess.run(["cp", cabinet, container], check=True)
+    marks.append(time.perf_counter())
+    subprocess.run(["cabextract", "-q", "-d", folder, container], check=True, stdout=subprocess.DEVNULL)
+    marks.append(time.perf_counter())
+    subprocess.run(["md5sum", os.path.join(folder, "Qarv2009Install.exe")], check=True, stdout=subprocess.DEVNULL)
+    marks.append(time.perf_counter())
+    shutil.rmtree(folder, ignore_errors=True)
+    return tuple((marks[b] - marks[a]) * 1e3 for a, b in ((0, 1), (1, 2), (2, 3), (0, 3)))
+
+
+def print_sweep(rows, arches, sizes):
+    print("\nSize sweep: one whole run per size (stored cabinets), ms; floors measured on the same cabinet")
+    print("| Launcher | Payload | Whole run | cp + cabextract + md5sum | Ratio | Drop | Drop floor | Ratio "
+          "| Extraction | cabextract | Ratio | Peak memory | 2 × payload + 16 MiB | Ratio |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for arch in arches:
+        for mib in sizes:
+            row = rows[(arch, mib)]
+            run, native = row["run"], row["native"]
+            drop = run[TRACE_STEPS[1][1]] - run[TRACE_STEPS[0][1]]
+            extraction = run[TRACE_STEPS[2][1]] - run[TRACE_STEPS[1][1]]
+            budget = 2 * row["size"] + 16 * MIB
+            floor_note = "" if row["floor_arch"] == arch else " (%s floor)" % row["floor_arch"]
+            print("| %s | %s bytes | %.0f | %.0f | %.2f× | %.0f | %.0f%s | %.2f× | %.0f | %.0f | %.2f× | %.0f MiB | "
+                  "%.0f MiB | %.2f× |"
+                  % (arch, format(row["size"], ","), run["exit"], native[3], run["exit"] / native[3], drop, row["floor"],
+                     floor_note, drop / row["floor"], extraction, native[1], extraction / native[1],
+                     row["peak"] / MIB, budget / MIB, row["peak"] / budget))
+
+
 def main():
     arguments = [a for a in sys.argv[1:] if not a.startswith("--")]
+    sweep_sizes = SWEEP_MIB
+    for option in sys.argv[1:]:
+        if option == "--no-sweep":
+            sweep_sizes = ()
+        elif option.startswith("--sweep="):
+            sweep_sizes = tuple(int(mib) for mib in option[len("--sweep="):].split(","))
     build_root = os.path.abspath(arguments[0] if arguments else os.path.join(ROOT, "build"))
     os.makedirs(build_root, exist_ok=True)
     runs_32bit = install_what_is_needed()
@@ -399,6 +583,7 @@ def main():
         md5 = subprocess.run(["md5sum", cabinet], check=True, capture_output=True, text=True).stdout.split()[0]
         stage_text = prefix.output(WINE64, os.path.join(bin64, "payload_bench.exe"), windows_path(cabinet),
                                    windows_path(os.path.join(work, "scratch")))
+        sweep = size_sweep(build_root, arches, prefix, work, sweep_sizes) if sweep_sizes else {}
     finally:
         if prefix:
             prefix.close()
@@ -410,7 +595,7 @@ def main():
                                              subprocess.run([WINE64, "--version"], capture_output=True,
                                                             text=True).stdout.strip()))
     print("Payload: %d bytes (gcab MSZIP cabinet, 7 files, the bench installer last); %d runs each\n"
-          % (TARGET_SIZE, REPEATS))
+          % (os.path.getsize(cabinet), REPEATS))
 
     print("Whole runs under the trace capture, on a Wine virtual desktop, trace on; ms since process start")
     header = "| Step |" + "".join(" %s best | %s median |" % (a, a) for a in arches)
@@ -489,6 +674,8 @@ def main():
     for name, ours, other, theirs in rows:
         print("| %s | %.1f ms | %.2f GB/s | %s | %.1f ms | %.2f GB/s | %.2f× |" %
               (name, ours * 1e3, gbs(ours), other, theirs * 1e3, gbs(theirs), ours / theirs))
+    if sweep:
+        print_sweep(sweep, arches, sweep_sizes)
     sys.stdout.flush()
 
     # The dialog thread's answer time through whole launcher runs, on a display of its own.

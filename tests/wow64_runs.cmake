@@ -13,6 +13,7 @@ add_executable(wow64_launcher_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/launcher/planted_dll_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/app/disk_space_run_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/launcher/legacy_launcher_run_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/launcher/large_payload_run_test.cpp
   ${QARV_RESOURCE_SCRIPT})
 target_link_libraries(wow64_launcher_tests PRIVATE launcher_core test_support gtest_main)
 target_link_options(wow64_launcher_tests PRIVATE ${QARV_STATIC_LINK})

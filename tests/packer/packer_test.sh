@@ -153,4 +153,31 @@ usage_error 1 "qarv-packer: error: bad date '2009-02-30 08:30:00': give YYYY-MM-
 cp kept.cab broken.cab && printf 'XXXXXXXXXXXXXXXX' | dd of=broken.cab bs=1 seek=400 conv=notrunc 2>/dev/null
 expect_refusal "checking the cabinet" --output out.bin --cabinet broken.cab
 
+# Payload sizes, by the limits in payload/payload_limits.h (sparse files: no disk is used). Above
+# the largest the launcher can carry: refused before the file is read. Above what 32-bit Windows
+# holds: a warning that names the Windows versions, then the file is read as any other (and
+# refused here as no cabinet). The README quotes both limits as the header has them.
+root=$(cd "$(dirname "$0")/../.." && pwd)
+limit() { sed -n "s/^constexpr std::uint64_t $1 = \([0-9]*\);.*/\1/p" "$root/payload/payload_limits.h"; }
+largest=$(limit kLargestPayload); largest32=$(limit kLargestPayloadOn32BitWindows)
+if [ -z "$largest" ] || [ -z "$largest32" ] || [ "$largest32" -ge "$largest" ]; then
+  fail "payload limits not read from payload_limits.h: '$largest' '$largest32'"
+else
+  truncate -s "$((largest + 1))" huge.cab
+  expect_refusal "at most $largest bytes" --output out.bin --cabinet huge.cab
+  grep -q warning stderr.txt && fail "a refused payload also warned"
+  truncate -s "$((largest32 + 1))" huge.cab
+  expect_refusal "not a cabinet" --output out.bin --cabinet huge.cab
+  grep -q "warning: .*64-bit Windows .*32-bit Windows (Vista, 7, 8, 8.1, 10).* 1603" stderr.txt \
+    || fail "no warning for a payload only 64-bit Windows can hold: $(cat stderr.txt)"
+  truncate -s "$largest32" huge.cab
+  expect_refusal "not a cabinet" --output out.bin --cabinet huge.cab
+  grep -q warning stderr.txt && fail "a payload of exactly what 32-bit Windows holds was warned about"
+  rm -f huge.cab
+  for value in "$largest" "$largest32"; do
+    grouped=$(echo "$value" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta')
+    grep -q "$grouped" "$root/README.md" || fail "the README does not quote the limit $grouped"
+  done
+fi
+
 finish "packer"

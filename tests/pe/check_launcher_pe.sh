@@ -1,6 +1,6 @@
 #!/bin/sh
 # Checks a built launcher's PE image: format for its architecture, GUI subsystem, and imports from
-# system DLLs only (no MinGW runtime DLL may be needed beside it).
+# system DLLs only (no MinGW runtime DLL may be needed beside it); the 32-bit one large-address-aware.
 # usage: check_launcher_pe.sh <exe> <i686|x86_64>
 set -eu
 exe="$1"; arch="$2"
@@ -13,6 +13,11 @@ headers=$("$objdump" -p "$exe")
 fail=0
 echo "$headers" | grep -q "file format $format" || { echo "FAIL: not $format"; fail=1; }
 echo "$headers" | grep -Eq '^Subsystem[[:space:]]+00000002' || { echo "FAIL: subsystem is not Windows GUI"; fail=1; }
+# The 32-bit launcher is large-address-aware: without the mark, 64-bit Windows gives it half the
+# address space, and large payloads fail their drop.
+if [ "$arch" = i686 ]; then
+  echo "$headers" | grep -q "^[[:space:]]*large address aware" || { echo "FAIL: not large-address-aware"; fail=1; }
+fi
 allowed='^(KERNEL32|USER32|GDI32|ADVAPI32|SHELL32|SHLWAPI|COMCTL32|msvcrt|OLE32|VERSION|CRYPT32)\.dll$'
 imports=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || { echo "FAIL: no imports found"; fail=1; }

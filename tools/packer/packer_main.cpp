@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,6 +29,7 @@
 #include "cabinet_text.h"
 #include "digest.h"
 #include "launcher_name_rule.h"
+#include "payload_size.h"
 #include "payload/scramble_transform.h"
 #include "run_program.h"
 
@@ -71,9 +71,21 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const char* what) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw PackerError(std::string("cannot read ") + what + " '" + path + "': " + ErrorText());
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw PackerError(std::string("cannot read ") + what + " '" + path + "'");
+    // In one read of the file's size: installers run to hundreds of megabytes.
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size < 0) throw PackerError(std::string("cannot read ") + what + " '" + path + "'");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), size);
+    if (in.gcount() != size || in.bad()) throw PackerError(std::string("cannot read ") + what + " '" + path + "'");
     return bytes;
+}
+
+// The size of the file at `path`; 0 when it cannot be read (reading it then says why).
+std::uint64_t FileSize(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
 // Writes through a temporary file beside `path` and renames it into place, so that `path` is
@@ -216,9 +228,12 @@ int Pack(const Options& options) {
         std::vector<std::string> arguments = {"gcab", "-c", "-z", "-n", made};
         for (const std::string& name : names) arguments.push_back(JoinPath(options.folder, name));
         RunTool(arguments, nullptr, "making the cabinet");
+        CheckPayloadSize(FileSize(made), "folder '" + options.folder + "'");
         cabinet = ReadWholeFile(made, "the cabinet made by gcab");
         source = "folder " + options.folder;
     } else {
+        // Before reading it: a cabinet too large to carry is refused without holding it in memory.
+        CheckPayloadSize(FileSize(options.cabinet), "cabinet '" + options.cabinet + "'");
         cabinet = ReadWholeFile(options.cabinet, "cabinet");
         source = "cabinet " + options.cabinet;
     }
