@@ -45,12 +45,6 @@ qarv_runs_32bit_code() {
     timeout 60 /usr/lib/wine/wine 'C:\windows\syswow64\cmd.exe' /c exit 0 </dev/null >/dev/null 2>&1
 }
 
-# True when the 32-bit Wine loader starts at all: a quick look that needs no prefix, so that the
-# runs under WoW64 are not even built where the kernel refuses 32-bit code.
-qarv_starts_32bit_loader() {
-    [ -x /usr/lib/wine/wine ] && timeout 60 /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1
-}
-
 # The host tools (the packer and the inspector), built once with the host compiler into
 # $QARV_BUILD_ROOT/host for every cross tree of the run: qarv_build passes the folder on as
 # QARV_HOST_TOOLS_DIR. Each tool's own build tracks its sources.
@@ -113,8 +107,9 @@ qarv_wine_prefix() {
     export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     # A server still running for an old prefix of this name would write its registry back.
     [ -d "$WINEPREFIX" ] && "$QARV_WINESERVER" -k >/dev/null 2>&1 || true
-    rm -rf "$WINEPREFIX"
+    # Emptied rather than removed: in the emulated PC the folder is a mount point.
     mkdir -p "$WINEPREFIX"
+    find "$WINEPREFIX" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
     "$QARV_WINE" wineboot -i </dev/null >/dev/null 2>&1
     if [ -n "${2:-}" ]; then
         "$2"
@@ -162,7 +157,8 @@ qarv_start_display() {
     local fdfile; fdfile=$(mktemp)
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" </dev/null >/dev/null 2>&1 &
     QARV_PIDS+=($!)
-    for _ in $(seq 100); do [ -s "$fdfile" ] && break; sleep 0.05; done
+    # Up to 30 s: in the emulated PC the server takes seconds to start.
+    for _ in $(seq 600); do [ -s "$fdfile" ] && break; sleep 0.05; done
     export DISPLAY=":$(head -n1 "$fdfile")"
     rm -f "$fdfile"
 }

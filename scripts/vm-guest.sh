@@ -1,0 +1,46 @@
+#!/bin/bash
+# The emulated PC's whole job, run as its process 1 (scripts/vm.sh boots it): an X display, a WoW64
+# Wine prefix on the PC's own disk at the path the build trees expect, then the tests that need
+# 32-bit Windows code: the i686 tree's runs under WoW64 (label wow64) and the x86_64 tree's Wow64*
+# tests. Their output goes to qarv_out/guest.log, which the host shows as it comes; the status
+# goes to qarv_out/status; then the PC powers itself off.
+# qarv_root and qarv_out come from the kernel's command line.
+set -u
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+exec >"$qarv_out/guest.log" 2>&1
+source "$qarv_root/scripts/lib.sh"
+source "$qarv_out/request"  # QARV_BUILD_ROOT, QARV_CTEST_ARGS
+
+finish() {
+    echo "$1" >"$qarv_out/status"
+    qarv_cleanup
+    sync
+    echo o >/proc/sysrq-trigger
+    sleep 60
+}
+
+# /tmp stays on the PC's disk: the host's clone or build folder may be mounted under it.
+mkdir -p /dev/pts /dev/shm
+mount -t devpts devpts /dev/pts
+mount -t tmpfs tmpfs /dev/shm
+
+qarv_log "in the emulated PC: $(nproc) processors, $(($(getconf _PHYS_PAGES) * $(getconf PAGE_SIZE) >> 20)) MiB"
+# The host's own prefix stays as it is: the PC's is on its own disk, mounted over that path.
+prefix="$QARV_BUILD_ROOT/x86_64/wineprefix"
+mkdir -p /var/lib/qarv-prefix "$prefix" && mount --bind /var/lib/qarv-prefix "$prefix" || finish 1
+started=$SECONDS
+qarv_start_display
+qarv_wine_prefix "$prefix"
+qarv_log "in the emulated PC: Wine prefix made in $((SECONDS - started)) s"
+if ! qarv_runs_32bit_code; then
+    qarv_log "in the emulated PC: 32-bit Windows code does not run there either"
+    finish 1
+fi
+
+status=0
+qarv_log "i686 in the emulated PC: the shipped launcher's runs under WoW64"
+(cd "$QARV_BUILD_ROOT/i686" && ctest --output-on-failure -L wow64 ${QARV_CTEST_ARGS:-}) || status=1
+# The signed launchers were made and checked on the host (packer_sign_launcher); only their runs here.
+qarv_log "x86_64 in the emulated PC: the tests that watch the i686 launcher from the 64-bit side"
+(cd "$QARV_BUILD_ROOT/x86_64" && ctest --output-on-failure -R Wow64 -FS signed_launchers ${QARV_CTEST_ARGS:-}) || status=1
+finish $status
