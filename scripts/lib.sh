@@ -45,6 +45,17 @@ qarv_runs_32bit_code() {
     timeout 60 /usr/lib/wine/wine 'C:\windows\syswow64\cmd.exe' /c exit 0 </dev/null >/dev/null 2>&1
 }
 
+# Why qarv_runs_32bit_code says no, in a few words.
+qarv_why_no_32bit_code() {
+    if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+        echo "the 32-bit Wine (wine32:i386) is not installed here"
+    elif ! timeout 60 /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1; then
+        echo "this machine's kernel refuses 32-bit code (the 32-bit Wine loader does not start)"
+    else
+        echo "the Wine prefix does not run its 32-bit cmd.exe"
+    fi
+}
+
 # The host tools (the packer and the inspector), built once with the host compiler into
 # $QARV_BUILD_ROOT/host for every cross tree of the run: qarv_build passes the folder on as
 # QARV_HOST_TOOLS_DIR. Each tool's own build tracks its sources.
