@@ -20,13 +20,15 @@ customize() {
 #!/bin/sh
 # Process 1 of the emulated PC: mounts the host's folders (9p, at the paths they have on the host,
 # so that the build trees' absolute paths hold) and runs the clone's guest script. The kernel
-# passes qarv_root and qarv_build from its command line in the environment.
+# passes qarv_root and qarv_build from its command line in the environment. cache=loose: with
+# cache=none or cache=mmap, Windows programs that Wine starts from the share crash at their start
+# (a page fault, a stack overflow), while the same files copied to the PC's disk run.
 mountpoint -q /proc || mount -t proc proc /proc
 mountpoint -q /sys || mount -t sysfs sysfs /sys
 mountpoint -q /dev || mount -t devtmpfs devtmpfs /dev
 modprobe 9pnet_virtio && modprobe 9p
 share() {
-    mkdir -p "$2" && mount -t 9p -o trans=virtio,version=9p2000.L,msize=1048576,cache=none "$1" "$2"
+    mkdir -p "$2" && mount -t 9p -o trans=virtio,version=9p2000.L,msize=1048576,cache=loose "$1" "$2"
 }
 if share qarvroot "$qarv_root" && { [ -z "$qarv_build" ] || share qarvbuild "$qarv_build"; }; then
     exec /bin/bash "$qarv_root/scripts/vm-guest.sh"
