@@ -11,17 +11,24 @@ QARV_PIDS=()
 
 qarv_log() { printf '== %s\n' "$*" >&2; }
 
-# Installs the Debian packages the build and the tests need; quick when they are all there.
+qarv_package_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# Installs the Debian packages named (by default those the build and the tests need) that are
+# missing; quick when they are all there. A failed index update (a mirror mid-sync) is said and
+# the install goes on with the lists at hand.
 qarv_install_packages() {
-    local missing=()
-    for p in $QARV_PACKAGES; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    local wanted=("$@") missing=() p
+    [ $# -gt 0 ] || wanted=($QARV_PACKAGES)
+    for p in "${wanted[@]}"; do
+        qarv_package_installed "$p" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     qarv_log "installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get update -qq
+    $sudo apt-get update -qq || qarv_log "apt-get update failed; installing from the package lists at hand"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
@@ -29,7 +36,7 @@ qarv_install_packages() {
 # is a WoW64 prefix (windows/syswow64), 64-bit Windows running 32-bit programs. Quick when it is
 # there; returns non-zero when it cannot be installed, and the caller goes on without it.
 qarv_install_wine32() {
-    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+    qarv_package_installed wine32:i386 && return 0
     qarv_log "installing: wine32:i386"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
@@ -47,7 +54,7 @@ qarv_runs_32bit_code() {
 
 # Why qarv_runs_32bit_code says no, in a few words.
 qarv_why_no_32bit_code() {
-    if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+    if ! qarv_package_installed wine32:i386; then
         echo "the 32-bit Wine (wine32:i386) is not installed here"
     elif ! timeout 60 /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1; then
         echo "this machine's kernel refuses 32-bit code (the 32-bit Wine loader does not start)"

@@ -7,19 +7,8 @@
 
 # Images live outside the clone, one folder per recipe: QARV_VM_CACHE/<hash of vm-image.sh>.
 QARV_VM_CACHE="${QARV_VM_CACHE:-/var/cache/qarv-vm}"
+# QEMU and the image maker, for qarv_install_packages.
 QARV_VM_PACKAGES="qemu-system-x86 mmdebstrap e2fsprogs"
-
-# Installs QEMU and the image maker; non-zero when they cannot be had.
-qarv_vm_install() {
-    local missing=() p
-    for p in $QARV_VM_PACKAGES; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    qarv_log "installing: ${missing[*]}"
-    [ "$(id -u)" -eq 0 ] || return 1
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
 
 # The image for the recipe in this clone, built when there is none; sets QARV_VM_IMAGE. A build
 # happens under a temporary name and is renamed when complete, so a half-built image is never
