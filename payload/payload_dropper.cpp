@@ -7,19 +7,45 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 #include "res/resource_ids.h"
 #include "payload/progress_target.h"
 
 namespace {
 
-constexpr DWORD kCopyCompleted = 1;
-constexpr DWORD kCopyFaulted = 0;
+constexpr DWORD kRoutineCompleted = 1;
+constexpr DWORD kRoutineFaulted = 0;
 
-// The copy thread while it copies; 0 at any other time. Guarded copies run one at a time
-// (g_guardedCopyLock), so one id is enough.
-std::atomic<DWORD> g_copyThreadId{0};
-std::mutex g_guardedCopyLock;
+// The guarded thread while its routine runs; 0 at any other time. Guarded routines run one at a
+// time (g_guardedRunLock), so one id is enough.
+std::atomic<DWORD> g_guardedThreadId{0};
+std::mutex g_guardedRunLock;
+
+struct GuardedJob {
+    int (*routine)(void*);
+    void* context;
+};
+
+DWORD WINAPI GuardedThreadProc(void* argument) {
+    const auto* job = static_cast<const GuardedJob*>(argument);
+    // Armed for the routine alone. The thread's start-up runs each DLL's thread notification under
+    // the loader lock; a fault there is the loader's to handle, and ending the thread in the middle
+    // of it would leave the lock held for good.
+    g_guardedThreadId.store(GetCurrentThreadId());
+    const int result = job->routine(job->context);
+    g_guardedThreadId.store(0);
+    return result ? kRoutineCompleted : kRoutineFaulted;
+}
+
+// Any exception on the guarded thread ends it. Its routines own nothing (every handle and block
+// they use belongs to the thread that waits for them), so ending it right here leaks nothing; its
+// exit code tells the waiting thread that the routine did not complete.
+LONG CALLBACK EndFaultedRoutine(EXCEPTION_POINTERS*) {
+    const DWORD guardedThread = g_guardedThreadId.load();
+    if (guardedThread != 0 && GetCurrentThreadId() == guardedThread) ExitThread(kRoutineFaulted);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
 
 struct CopyJob {
     void* destination;
@@ -27,54 +53,85 @@ struct CopyJob {
     std::size_t size;
 };
 
-DWORD WINAPI CopyThreadProc(void* argument) {
+int CopyRoutine(void* argument) {
     const auto* job = static_cast<const CopyJob*>(argument);
-    // Armed for the copy alone. The thread's start-up runs each DLL's thread notification under the
-    // loader lock; a fault there is the loader's to handle, and ending the thread in the middle of
-    // it would leave the lock held for good.
-    g_copyThreadId.store(GetCurrentThreadId());
     std::memcpy(job->destination, job->source, job->size);
-    g_copyThreadId.store(0);
-    return kCopyCompleted;
+    return 1;
 }
 
-// Any exception on the copy thread means the source could not be read. The thread holds no lock
-// and owns nothing (it only reads one block and writes another), so ending it right here is safe;
-// its exit code tells the waiting thread that the copy is incomplete.
-LONG CALLBACK EndFaultedCopy(EXCEPTION_POINTERS*) {
-    const DWORD copyThread = g_copyThreadId.load();
-    if (copyThread != 0 && GetCurrentThreadId() == copyThread) ExitThread(kCopyFaulted);
-    return EXCEPTION_CONTINUE_SEARCH;
+// The write loop's state: the container file and the heap copy belong to DropPayloadBytes, which
+// closes and frees them however the loop ends.
+struct WriteJob {
+    HANDLE file;
+    std::uint8_t* copy;
+    DWORD size;
+    ProgressTarget* dialog;
+};
+
+int WriteRoutine(void* argument) {
+    const auto* job = static_cast<const WriteJob*>(argument);
+    const auto writeFile = qarv::ReplacedOrReal(qarv::InstalledPlatformCalls<PayloadDropperPlatformCalls>().writeFile,
+                                                &WriteFile);
+    DWORD written = 0;
+    DWORD remaining = job->size;
+    std::uint8_t* cursor = job->copy;
+    while (remaining != 0) {
+        const DWORD chunkLength = remaining >= kPayloadChunkSize ? kPayloadChunkSize : remaining;
+        remaining -= chunkLength;
+        DescrambleChunk(cursor, chunkLength);
+        DWORD chunkWritten = 0;
+        // The count decides, not the result: any chunk not written in full fails the drop.
+        writeFile(job->file, cursor, chunkLength, &chunkWritten, nullptr);
+        if (chunkWritten != chunkLength) return 0;
+        written += chunkLength;
+        if (!ReportDropProgress(written, job->size, job->dialog)) return 0;
+        cursor += chunkLength;
+    }
+    return 1;
 }
 
 }  // namespace
 
-int CopyGuarded(void* destination, const void* source, std::size_t size) {
-    if (size == 0) return 1;
-    if (destination == nullptr || source == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(g_guardedCopyLock);
+int RunGuarded(int (*routine)(void*), void* context) {
+    if (routine == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(g_guardedRunLock);
 
-    void* handler = AddVectoredExceptionHandler(1, EndFaultedCopy);
+    void* handler = AddVectoredExceptionHandler(1, EndFaultedRoutine);
     if (handler == nullptr) return 0;
     qarv::ScopeExit removeHandler([handler] { RemoveVectoredExceptionHandler(handler); });
 
-    CopyJob job{destination, source, size};
+    GuardedJob job{routine, context};
     DWORD threadId = 0;
-    qarv::UniqueKernelHandle thread(CreateThread(nullptr, 64 * 1024, CopyThreadProc, &job,
+    // The write loop's progress messages and file writes run here too; 256 KiB is far more than
+    // either needs.
+    qarv::UniqueKernelHandle thread(CreateThread(nullptr, 256 * 1024, GuardedThreadProc, &job,
                                                  CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &threadId));
     if (!thread) return 0;
-    // A faulted copy ends its thread before it can disarm the handler.
-    qarv::ScopeExit clearThreadId([] { g_copyThreadId.store(0); });
+    // A faulted routine ends its thread before it can disarm the handler.
+    qarv::ScopeExit clearThreadId([] { g_guardedThreadId.store(0); });
     if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
         // It never ran and touched nothing.
-        TerminateThread(thread.get(), kCopyFaulted);
+        TerminateThread(thread.get(), kRoutineFaulted);
         WaitForSingleObject(thread.get(), INFINITE);
         return 0;
     }
-    WaitForSingleObject(thread.get(), INFINITE);
-    DWORD exitCode = kCopyFaulted;
+    // Messages the routine sends to windows of this thread (a caller that owns the progress
+    // target) are answered while it waits; nothing else is taken from the queue.
+    const HANDLE waitFor = thread.get();
+    while (MsgWaitForMultipleObjects(1, &waitFor, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    DWORD exitCode = kRoutineFaulted;
     if (!GetExitCodeThread(thread.get(), &exitCode)) return 0;
-    return exitCode == kCopyCompleted ? 1 : 0;
+    return exitCode == kRoutineCompleted ? 1 : 0;
+}
+
+int CopyGuarded(void* destination, const void* source, std::size_t size) {
+    if (size == 0) return 1;
+    if (destination == nullptr || source == nullptr) return 0;
+    CopyJob job{destination, source, size};
+    return RunGuarded(CopyRoutine, &job);
 }
 
 int ReportDropProgress(DWORD bytesWritten, DWORD total, ProgressTarget* dialog) {
@@ -98,24 +155,12 @@ int DropPayloadBytes(const void* payload, DWORD size, const wchar_t* containerPa
     if (copy == nullptr) return 0;
     qarv::ScopeExit freeCopy([copy] { HeapFree(GetProcessHeap(), 0, copy); });
 
+    // Guard A: the copy out of the resource memory.
     if (!CopyGuarded(copy, payload, size)) return 0;
-
-    DWORD written = 0;
-    DWORD remaining = size;
-    std::uint8_t* cursor = copy;
-    while (remaining != 0) {
-        const DWORD chunkLength = remaining >= kPayloadChunkSize ? kPayloadChunkSize : remaining;
-        remaining -= chunkLength;
-        DescrambleChunk(cursor, chunkLength);
-        DWORD chunkWritten = 0;
-        // The count decides, not the result: any chunk not written in full fails the drop.
-        WriteFile(file.get(), cursor, chunkLength, &chunkWritten, nullptr);
-        if (chunkWritten != chunkLength) return 0;
-        written += chunkLength;
-        if (!ReportDropProgress(written, size, dialog)) return 0;
-        cursor += chunkLength;
-    }
-    return 1;
+    // Guard B: descrambling, writing and the progress messages. A fault there fails the drop; the
+    // file is closed and the copy freed here either way.
+    WriteJob job{file.get(), copy, size, dialog};
+    return RunGuarded(WriteRoutine, &job);
 }
 
 int DropPayload(HMODULE module, const wchar_t* containerPath, ProgressTarget* dialog) {

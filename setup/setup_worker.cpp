@@ -27,25 +27,70 @@ void FailSetup(SetupHost* dialog, UINT messageId) noexcept {
 
 namespace {
 
-// What this run created in its work folder: each file the extraction created, and the container
-// while a file is at its path. The folder is held open, so the path still leads into it.
-std::vector<std::wstring> RunFiles(const std::wstring& containerPath, const std::vector<std::wstring>& extracted) {
-    std::vector<std::wstring> files = extracted;
-    const DWORD attributes = GetFileAttributesW(containerPath.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        files.push_back(containerPath);
-    }
-    return files;
+// A failure once this run holds its work folder: what the run created there goes at the next
+// reboot. Registered before the box, so that a run ended while the box waits still leaves it so;
+// the hold is let go after that, and before the box. Allocates nothing.
+void FailSetupInWorkFolder(SetupHost* dialog, UINT messageId, HeldWorkFolder& held, const CreatedFiles& created,
+                           const std::wstring& containerPath) noexcept {
+    RegisterRunLeftoversForReboot(held.path, created, containerPath, ContainerLeftover::IfPresent);
+    held = HeldWorkFolder();
+    FailSetup(dialog, messageId);
 }
 
-// A failure once this run has created `workFolder`: what the run put there goes at the next
-// reboot. Registered before the box, so that a run ended while the box waits still leaves it so;
-// `folderHold` is let go only after that, and before the box.
-void FailSetupInWorkFolder(SetupHost* dialog, UINT messageId, const std::wstring& workFolder,
-                           const std::vector<std::wstring>& files, qarv::UniqueFile& folderHold) {
-    RegisterRunLeftoversForReboot(workFolder, files);
-    folderHold.reset();
-    FailSetup(dialog, messageId);
+// The sequence from the drop on, inside `held`, named by its held path alone. Every way out of it
+// that is not a started installer, an exception included, registers what the run created.
+void RunInWorkFolder(SetupHost* dialog, const SetupSettings& settings, HeldWorkFolder& held) {
+    const SetupStages& stages = dialog->Stages();
+    const std::wstring& workFolder = held.path;
+    CreatedFiles created;
+    std::wstring containerPath;
+    try {
+        containerPath = workFolder + L"\\qarv2009Setup.dat";
+        WriteTrace(L"VURoruz: Dropping file to %s ...\n", containerPath.c_str());
+        if (!stages.dropPayload(GetModuleHandleW(nullptr), containerPath.c_str(), dialog)) {
+            FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, held, created, containerPath);
+            return;
+        }
+
+        const int position = static_cast<int>(SendMessageW(dialog->ProgressBarWindow(), PBM_GETPOS, 0, 0));
+        SetTimer(dialog->HostWindow(), kProgressTimerId, ProgressTimerInterval(position), nullptr);
+
+        WriteTrace(L"VURoruz: Extracting file ...\n");
+        wchar_t programPath[kProgramPathCapacity] = {};
+        if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), programPath, &created)) {
+            WriteTrace(L"VURoruz: File extraction failed\n");
+            FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, held, created, containerPath);
+            return;
+        }
+        WriteTrace(L"VURoruz: File successfully extracted to %s\n", programPath);
+
+        DeleteFileW(containerPath.c_str());
+        Sleep(SetupPauseMs(settings.dwSleepTime));
+
+        wchar_t digestText[kDigestTextCapacity] = {};
+        if (stages.computeFileMd5(programPath, digestText)) {
+            WriteTrace(L"VURoruz: Target file MD5 is %s\n", digestText);
+        }
+
+        WriteTrace(L"VURoruz: Executing %s ...\n", programPath);
+        if (!stages.launchInstaller(programPath) && !ShellOpenInstaller(programPath)) {
+            // Nothing was started: the user must hear of it, and the next logon tries again.
+            FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, held, created, containerPath);
+            return;
+        }
+    } catch (...) {
+        // An allocation failure (or any other) after the folder exists: the same cleanup as any
+        // failed stage, before the box.
+        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, held, created, containerPath);
+        return;
+    }
+
+    // Every file the extraction created (the program among them), the container's path, the
+    // folder: a payload of several files leaves nothing behind after the next reboot.
+    RegisterRunLeftoversForReboot(workFolder, created, containerPath, ContainerLeftover::Always);
+    held = HeldWorkFolder();
+
+    PostMessageW(dialog->HostWindow(), WM_SETUP_FINISHED, 0, 0);
 }
 
 }  // namespace
@@ -91,52 +136,12 @@ void RunSetupSequence(SetupHost* dialog) {
     // The temporary-name route leaves an empty placeholder file under the folder's name.
     DeleteFileW(workFolder.c_str());
     // Creation fails when the folder already exists, so from here on the folder is this run's own;
-    // the handle keeps it so (no rename, no swap) until the installer has started or the run failed.
-    qarv::UniqueFile folderHold = CreateAndHoldWorkFolder(workFolder);
-    if (!folderHold) {
+    // the hold keeps it so (no rename, no swap, above it neither) until the installer has started
+    // or the run failed, and the run names it by its held path alone.
+    HeldWorkFolder held = CreateAndHoldWorkFolder(workFolder);
+    if (!held) {
         FailSetup(dialog, IDS_SETUP_ERROR);
         return;
     }
-    std::vector<std::wstring> extracted;
-
-    const std::wstring containerPath = workFolder + L"\\qarv2009Setup.dat";
-    WriteTrace(L"VURoruz: Dropping file to %s ...\n", containerPath.c_str());
-    if (!stages.dropPayload(GetModuleHandleW(nullptr), containerPath.c_str(), dialog)) {
-        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder, RunFiles(containerPath, extracted), folderHold);
-        return;
-    }
-
-    const int position = static_cast<int>(SendMessageW(dialog->ProgressBarWindow(), PBM_GETPOS, 0, 0));
-    SetTimer(dialog->HostWindow(), kProgressTimerId, ProgressTimerInterval(position), nullptr);
-
-    WriteTrace(L"VURoruz: Extracting file ...\n");
-    wchar_t programPath[kProgramPathCapacity] = {};
-    if (!stages.extractCabinet(containerPath.c_str(), workFolder.c_str(), programPath, &extracted)) {
-        WriteTrace(L"VURoruz: File extraction failed\n");
-        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder, RunFiles(containerPath, extracted), folderHold);
-        return;
-    }
-    WriteTrace(L"VURoruz: File successfully extracted to %s\n", programPath);
-
-    DeleteFileW(containerPath.c_str());
-    Sleep(SetupPauseMs(settings.dwSleepTime));
-
-    wchar_t digestText[kDigestTextCapacity] = {};
-    if (stages.computeFileMd5(programPath, digestText)) {
-        WriteTrace(L"VURoruz: Target file MD5 is %s\n", digestText);
-    }
-
-    WriteTrace(L"VURoruz: Executing %s ...\n", programPath);
-    if (!stages.launchInstaller(programPath) && !ShellOpenInstaller(programPath)) {
-        // Nothing was started: the user must hear of it, and the next logon tries again.
-        FailSetupInWorkFolder(dialog, IDS_SETUP_ERROR, workFolder, RunFiles(containerPath, extracted), folderHold);
-        return;
-    }
-
-    MoveFileExW(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    MoveFileExW(containerPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    MoveFileExW(workFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    folderHold.reset();
-
-    PostMessageW(dialog->HostWindow(), WM_SETUP_FINISHED, 0, 0);
+    RunInWorkFolder(dialog, settings, held);
 }

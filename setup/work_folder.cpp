@@ -10,6 +10,7 @@
 
 #include "common/platform_calls.h"
 #include "common/unique_handle.h"
+#include "diag/trace.h"
 
 namespace {
 
@@ -30,21 +31,32 @@ bool FreeBytes(const std::wstring& root, ULONGLONG& freeBytes) {
     return true;
 }
 
-bool SameDriveRoot(const std::wstring& a, const std::wstring& b) {
+// Equal without regard to case (ordinal, as the file system compares names).
+bool SameText(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
 }
 
 // The long name of a fresh, empty temporary file "_IS????.tmp" in the user's temporary folder, or
-// the empty string when any of the calls fails (the placeholder is then removed again).
-std::wstring MakeTemporaryFolderName() {
+// in `windowsDirectory`'s "Temp" when the user's lies where others may write; the empty string
+// when any of the calls fails (the placeholder is then removed again).
+std::wstring MakeTemporaryFolderName(const std::wstring& windowsDirectory) {
     wchar_t temporaryPath[kTemporaryPathCapacity] = {};
     const DWORD pathLength = GetTempPathW(kTemporaryPathCapacity, temporaryPath);
     if (pathLength == 0 || pathLength >= kTemporaryPathCapacity) return std::wstring();
+    std::wstring folder(temporaryPath, pathLength);
+    if (!FolderVolumeIsPrivate(folder)) {
+        // The Windows folder's drive is the one whose free space chose this route, and it keeps
+        // access lists wherever Windows runs.
+        const std::wstring windowsTemp = windowsDirectory + L"Temp\\";
+        WriteTrace(L"VURoruz: %s keeps no access lists or is remote; the work folder goes under %s\n",
+                   folder.c_str(), windowsTemp.c_str());
+        folder = windowsTemp;
+    }
 
     // GetTempFileNameW writes up to MAX_PATH characters and refuses longer folders itself.
     wchar_t fileName[MAX_PATH] = {};
-    if (GetTempFileNameW(temporaryPath, L"_IS", 0, fileName) == 0) return std::wstring();
+    if (GetTempFileNameW(folder.c_str(), L"_IS", 0, fileName) == 0) return std::wstring();
 
     wchar_t longName[kTemporaryPathCapacity] = {};
     const DWORD longLength = GetLongPathNameW(fileName, longName, kTemporaryPathCapacity);
@@ -71,18 +83,57 @@ std::wstring CurrentUserSidString() {
     return std::wstring(text.get());
 }
 
-// Whether the file system of drive `root` ("D:") keeps access lists; false when it cannot be read.
+// Whether the file system of the volume at `root` ("D:\\", with its backslash) keeps access lists;
+// false when it cannot be read.
 bool KeepsAccessLists(const std::wstring& root) {
     const auto getVolumeInformation =
         qarv::ReplacedOrReal(Installed().getVolumeInformation, &GetVolumeInformationW);
     DWORD flags = 0;
-    if (!getVolumeInformation((root + L"\\").c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
+    if (!getVolumeInformation(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
     return (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+// Where the folders of `path` begin: "C:\\" of "C:\\a\\b", "\\\\server\\share\\" of a UNC path;
+// npos when it is neither.
+size_t VolumeRootLength(const std::wstring& path) {
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return 3;
+    if (path.rfind(L"\\\\", 0) != 0) return std::wstring::npos;
+    const size_t server = path.find(L'\\', 2);
+    if (server == std::wstring::npos) return std::wstring::npos;
+    const size_t share = path.find(L'\\', server + 1);
+    return share == std::wstring::npos ? std::wstring::npos : share + 1;
+}
+
+// Opens `path` as HeldWorkFolder holds a folder: listing counts for sharing, attributes alone do
+// not, and without FILE_SHARE_DELETE no one may open it for the delete access a rename needs
+// (https://learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-createfilew, dwShareMode;
+// https://learn.microsoft.com/openspecs/windows_protocols/ms-fsa/87f86c9b-6c2a-4803-84b7-131a74a434fa:
+// a rename fails unless its open was granted DELETE).
+qarv::UniqueFile HoldFolder(const std::wstring& path) {
+    return qarv::UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Holds every folder above the last component of `finalPath`, below its volume's root, each
+// checked to be the directory at exactly that path. False, with `holds` emptied, when one fails.
+bool HoldAncestors(const std::wstring& finalPath, std::vector<qarv::UniqueFile>& holds) {
+    holds.clear();
+    const size_t root = VolumeRootLength(finalPath);
+    if (root == std::wstring::npos) return false;
+    const size_t last = finalPath.find_last_of(L'\\');
+    for (size_t end = finalPath.find(L'\\', root); end != std::wstring::npos && end <= last && end > root;
+         end = finalPath.find(L'\\', end + 1)) {
+        const std::wstring ancestor = finalPath.substr(0, end);
+        qarv::UniqueFile hold = HoldFolder(ancestor);
+        if (!hold || !HandleLeadsTo(hold.get(), ancestor)) {
+            holds.clear();
+            return false;
+        }
+        holds.push_back(std::move(hold));
+        if (end == last) break;
+    }
+    return true;
 }
 
 }  // namespace
@@ -126,7 +177,8 @@ WorkFolderStatus ChooseWorkFolder(std::wstring& folder) {
     }
 
     // The drive that holds the temporary folder is not measured.
-    folder = MakeTemporaryFolderName();
+    const size_t rootEnd = std::wstring(windowsDirectory, length).find_last_not_of(L'\\');
+    folder = MakeTemporaryFolderName(std::wstring(windowsDirectory, rootEnd + 1) + L"\\");
     return folder.empty() ? kWorkFolderSystemCallFailed : kWorkFolderChosen;
 }
 
@@ -134,10 +186,10 @@ std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot) {
     // C: to Z:. Nothing past Z: is a drive ("\:" would name a path on the current drive).
     for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
         const std::wstring candidate{letter, L':'};
-        if (SameDriveRoot(candidate, windowsRoot)) continue;
+        if (SameText(candidate, windowsRoot)) continue;
         const auto getDriveType = qarv::ReplacedOrReal(Installed().getDriveType, &GetDriveTypeW);
         if (getDriveType(candidate.c_str()) != DRIVE_FIXED) continue;
-        if (!KeepsAccessLists(candidate)) continue;
+        if (!KeepsAccessLists(candidate + L"\\")) continue;
         ULONGLONG freeBytes = 0;
         if (!FreeBytes(candidate, freeBytes)) continue;
         if (SpareDriveHasRoom(freeBytes)) return candidate;
@@ -178,11 +230,25 @@ WorkFolderSecurity MakeWorkFolderSecurity() {
 
 int CreateWorkFolder(const std::wstring& folder) { return CreateAndHoldWorkFolder(folder) ? 1 : 0; }
 
+bool FolderVolumeIsPrivate(const std::wstring& path) {
+    // The root of the volume the path ends on, past mounted folders and junctions.
+    wchar_t volume[kTemporaryPathCapacity] = {};
+    if (path.empty() || !GetVolumePathNameW(path.c_str(), volume, kTemporaryPathCapacity)) return false;
+    const std::wstring root(volume);
+    if (root.rfind(L"\\\\", 0) == 0) return false;  // a share named by its UNC path
+    const auto getDriveType = qarv::ReplacedOrReal(Installed().getDriveType, &GetDriveTypeW);
+    if (getDriveType(root.c_str()) == DRIVE_REMOTE) return false;
+    return KeepsAccessLists(root);
+}
+
 std::wstring FinalPathOf(HANDLE handle) {
+    const auto getFinalPath = qarv::ReplacedOrReal(Installed().getFinalPathNameByHandle, &GetFinalPathNameByHandleW);
     std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    // A path can lengthen between two calls (a rename above it); three tries are plenty for an
+    // honest answer, and an answer that keeps growing gets no more.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD length = getFinalPath(handle, path.data(), static_cast<DWORD>(path.size()),
+                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0) return std::wstring();
         if (length < path.size()) {
             const std::wstring text(path.data(), length);
@@ -190,8 +256,12 @@ std::wstring FinalPathOf(HANDLE handle) {
             if (text.rfind(L"\\\\?\\", 0) == 0) return text.substr(4);
             return text;
         }
-        path.resize(length);  // the size needed, terminator included
+        // The size needed, documented as including the terminator; one more in case an answer
+        // leaves it out, so that the same answer always fits the next time.
+        if (length > 32768) return std::wstring();
+        path.resize(static_cast<size_t>(length) + 1);
     }
+    return std::wstring();
 }
 
 bool HandleLeadsTo(HANDLE folder, const std::wstring& expectedFinalPath) {
@@ -204,22 +274,22 @@ bool HandleLeadsTo(HANDLE folder, const std::wstring& expectedFinalPath) {
     return !expectedFinalPath.empty() && SameText(FinalPathOf(folder), expectedFinalPath);
 }
 
-qarv::UniqueFile CreateAndHoldWorkFolder(const std::wstring& folder) {
+HeldWorkFolder CreateAndHoldWorkFolder(const std::wstring& folder) {
     const size_t slash = folder.find_last_of(L'\\');
-    if (slash == std::wstring::npos || slash + 1 >= folder.size()) return qarv::UniqueFile();
+    if (slash == std::wstring::npos || slash + 1 >= folder.size()) return HeldWorkFolder();
     const std::wstring name = folder.substr(slash + 1);
     // "D:" alone would name the drive's current folder, so a root keeps its backslash.
     const std::wstring parentPath = folder.substr(0, slash == 2 ? 3 : slash);
     const WorkFolderSecurity descriptor = MakeWorkFolderSecurity();
-    if (!descriptor) return qarv::UniqueFile();
+    if (!descriptor) return HeldWorkFolder();
 
     // The folder is made inside this handle's directory, wherever its path may lead by then.
     qarv::UniqueFile parent(CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!parent) return qarv::UniqueFile();
+    if (!parent) return HeldWorkFolder();
     std::wstring expectedFinalPath = FinalPathOf(parent.get());
-    if (expectedFinalPath.empty()) return qarv::UniqueFile();
+    if (expectedFinalPath.empty()) return HeldWorkFolder();
     if (expectedFinalPath.back() != L'\\') expectedFinalPath += L'\\';
     expectedFinalPath += name;
 
@@ -230,7 +300,7 @@ qarv::UniqueFile CreateAndHoldWorkFolder(const std::wstring& folder) {
     const auto ntCreateFile = ntdll == nullptr ? nullptr
                                                : reinterpret_cast<NtCreateFileFunction>(reinterpret_cast<void (*)()>(
                                                      GetProcAddress(ntdll, "NtCreateFile")));
-    if (ntCreateFile == nullptr || name.size() * sizeof(wchar_t) > 0xFFFE) return qarv::UniqueFile();
+    if (ntCreateFile == nullptr || name.size() * sizeof(wchar_t) > 0xFFFE) return HeldWorkFolder();
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<PWSTR>(name.c_str());
     objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -246,9 +316,17 @@ qarv::UniqueFile CreateAndHoldWorkFolder(const std::wstring& folder) {
                                          &status, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                          FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
                                          FILE_OPEN_REPARSE_POINT, nullptr, 0);
-    if (result < 0) return qarv::UniqueFile();
-    qarv::UniqueFile hold(created);
-    // The folder's path, as the rest of the run will use it, must lead to this very folder.
-    if (!HandleLeadsTo(hold.get(), expectedFinalPath)) return qarv::UniqueFile();
-    return hold;
+    if (result < 0) return HeldWorkFolder();
+    HeldWorkFolder held;
+    held.folder.reset(created);
+    // Made where its parent's handle leads, and a plain folder.
+    if (!HandleLeadsTo(held.folder.get(), expectedFinalPath)) return HeldWorkFolder();
+    // From here on the run names the folder by its own final path, and holds every folder on it
+    // so that the path cannot be made to lead elsewhere: a junction higher up that the user owns
+    // may be repointed at will, but the path through it is never used again.
+    held.path = FinalPathOf(held.folder.get());
+    if (held.path.empty() || !HoldAncestors(held.path, held.ancestors)) return HeldWorkFolder();
+    // A folder above it renamed before it was held would show here.
+    if (!HandleLeadsTo(held.folder.get(), held.path)) return HeldWorkFolder();
+    return held;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "common/unique_handle.h"
 
@@ -32,7 +33,8 @@ bool SpareDriveHasRoom(ULONGLONG freeBytes);
 // Empties `folder`, then chooses a work folder; `folder` is set only with kWorkFolderChosen, and
 // then never empty. Creates nothing but (on the temporary-folder route) an empty placeholder file
 // of that name; when a temporary-folder call fails the placeholder is removed and the result is
-// kWorkFolderSystemCallFailed.
+// kWorkFolderSystemCallFailed. The temporary-folder route takes the user's temporary folder when
+// FolderVolumeIsPrivate says so, else the Windows folder's own "Temp" (traced).
 WorkFolderStatus ChooseWorkFolder(std::wstring& folder);
 
 // The root ("D:") of the first fixed drive from C: to Z:, other than the Windows drive, whose file
@@ -48,17 +50,32 @@ std::wstring MakeDatedFolderName(const std::wstring& driveRoot);
 // execute only for the current user and for the folder's owner (OWNER RIGHTS), inherited by
 // everything created inside, nothing inherited from the parent. Fails (0) when anything already
 // exists at the path or the rights cannot be built; the folder is then not created. As
-// CreateAndHoldWorkFolder, with the handle closed again.
+// CreateAndHoldWorkFolder, with the handles closed again.
 int CreateWorkFolder(const std::wstring& folder);
 
-// Creates `folder` with CreateWorkFolder's rights and returns an open handle to it, or an empty
-// handle when it cannot be created (anything already at the path, a junction included) or its
-// path does not lead to it. Creation and opening are one step, inside a handle to the parent, so
-// no other process can come between them. The handle shares reading and writing but not
-// deletion: while it is open the folder can be neither renamed nor removed, and no other folder
-// or junction can take its path (the user owns the temporary folder and with it the right to
-// rename any child). A folder refused by the path check is left where it is, empty.
-qarv::UniqueFile CreateAndHoldWorkFolder(const std::wstring& folder);
+// A work folder this run made, held: from the moment it exists the run uses `path` and only it.
+struct HeldWorkFolder {
+    // The folder itself, opened as it was created.
+    qarv::UniqueFile folder;
+    // Each folder above it, from the one below the volume's root down to its parent.
+    std::vector<qarv::UniqueFile> ancestors;
+    // The held folder's own final path (every junction and link resolved, long names, no "\\?\"),
+    // without a trailing backslash.
+    std::wstring path;
+
+    explicit operator bool() const { return static_cast<bool>(folder) && !path.empty(); }
+};
+
+// Creates `folder` with CreateWorkFolder's rights and holds it: an empty result when it cannot be
+// created (anything already at the path, a junction included), its path does not lead to it, or
+// any folder above it cannot be held. Creation and opening are one step, inside a handle to the
+// parent, so no other process can come between them. Every handle shares reading and writing but
+// not deletion; renaming or removing a folder needs an open with delete access, so while the
+// result lives neither the work folder nor any folder on its final path can be renamed or removed,
+// and no other folder or junction can take their places: the final path keeps leading into this
+// very folder (the user owns the temporary folder, and with it the right to rename any child). A
+// folder refused by the checks is left where it is, empty.
+HeldWorkFolder CreateAndHoldWorkFolder(const std::wstring& folder);
 
 // True when `folder` is a directory, no reparse point, whose final path is `expectedFinalPath`
 // (compared without regard to case; see FinalPathOf).
@@ -67,6 +84,11 @@ bool HandleLeadsTo(HANDLE folder, const std::wstring& expectedFinalPath);
 // The final path of an open file or folder, in its DOS form without the "\\?\" prefix
 // ("\\server\share\..." for a UNC path), or the empty string.
 std::wstring FinalPathOf(HANDLE handle);
+
+// Whether the folder at `path` may hold the work folder: its volume keeps access lists
+// (FILE_PERSISTENT_ACLS: not FAT or exFAT, where every local user may write into any folder) and
+// is not a network share (where anyone with access to the share may). False when it cannot be read.
+bool FolderVolumeIsPrivate(const std::wstring& path);
 
 using WorkFolderSecurity = qarv::UniqueLocalMemory<>;
 
@@ -81,4 +103,6 @@ struct WorkFolderPlatformCalls {
     UINT(WINAPI* getDriveType)(LPCWSTR) = nullptr;
     DWORD(WINAPI* getTickCount)() = nullptr;
     BOOL(WINAPI* getVolumeInformation)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD) = nullptr;
+    // Of FinalPathOf, for an answer Wine never gives (a size that keeps growing).
+    DWORD(WINAPI* getFinalPathNameByHandle)(HANDLE, LPWSTR, DWORD, DWORD) = nullptr;
 };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_calls.h"
 #include "common/unique_handle.h"
 #include "payload/payload_dropper.h"
 #include "tests/support/file_tree.h"
@@ -156,6 +157,36 @@ TEST(PayloadGuardedCopy, DropOfUnreadablePayloadFailsWithTheContainerClosed) {
     const std::vector<std::uint8_t> cabinet = RandomBytes(6000, 4);
     const std::vector<std::uint8_t> payload = Scrambled(cabinet);
     EXPECT_EQ(DropPayloadBytes(payload.data(), 6000, container.c_str(), &bar), 1);
+    EXPECT_EQ(ReadWholeFile(container), cabinet);
+}
+
+// A write that faults on its third chunk, after writing it, as a fault inside the loop would.
+int g_writesBeforeFault = 0;
+const std::uint8_t* g_unreadable = nullptr;
+BOOL WINAPI WriteThatFaults(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    const BOOL result = WriteFile(file, bytes, size, written, overlapped);
+    if (--g_writesBeforeFault == 0) *written = *static_cast<const volatile std::uint8_t*>(g_unreadable);
+    return result;
+}
+
+TEST(PayloadGuardedWrite, FaultInsideTheWriteLoopFailsTheDropWithTheContainerClosed) {
+    UnreadablePage pages;
+    g_unreadable = pages.Unreadable();
+    ScratchFolder folder;
+    ProgressRecorder bar;
+    const std::wstring container = folder.File(L"qarv2009Setup.dat");
+    const std::vector<std::uint8_t> cabinet = RandomBytes(5 * 4096, 9);
+    const std::vector<std::uint8_t> payload = Scrambled(cabinet);
+    {
+        qarv::PlatformCallsScope<PayloadDropperPlatformCalls> calls({WriteThatFaults});
+        g_writesBeforeFault = 3;
+        EXPECT_EQ(DropPayloadBytes(payload.data(), static_cast<DWORD>(payload.size()), container.c_str(), &bar), 0);
+    }
+    EXPECT_TRUE(FileIsClosed(container));
+    EXPECT_EQ(ReadWholeFile(container), std::vector<std::uint8_t>(cabinet.begin(), cabinet.begin() + 3 * 4096));
+    EXPECT_EQ(bar.Positions(), (std::vector<int>{10, 20})) << "the bar keeps the last position sent";
+    // The process and the next drop carry on as usual.
+    EXPECT_EQ(DropPayloadBytes(payload.data(), static_cast<DWORD>(payload.size()), container.c_str(), &bar), 1);
     EXPECT_EQ(ReadWholeFile(container), cabinet);
 }
 

@@ -131,7 +131,7 @@ protected:
     }
 
     qarv::PlatformCallsScope<WorkFolderPlatformCalls> m_fakeDisks{
-        {FakeFreeSpace, FakeDriveType, FakeTickCount, FakeVolumeInformation}};
+        {FakeFreeSpace, FakeDriveType, FakeTickCount, FakeVolumeInformation, nullptr}};
 };
 
 TEST_F(WorkFolderWithFakeDisks, RefusalsAndFailuresLeaveNoName) {
@@ -204,6 +204,42 @@ TEST_F(WorkFolderWithFakeDisks, FailingTemporaryFolderCallsGiveNoName) {
         EXPECT_EQ(ChooseWorkFolder(folder), kWorkFolderSystemCallFailed);
         EXPECT_TRUE(folder.empty());
     }
+}
+
+TEST_F(WorkFolderWithFakeDisks, TemporaryFolderWhereOthersMayWriteGivesWayToTheWindowsTemp) {
+    WindowsDriveFree(kFourGiB);
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t temporary[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temporary);
+    const std::wstring root = UpperRoot(std::wstring(temporary, 3).c_str());
+    struct Case {
+        const char* name;
+        DWORD flags;
+        UINT type;
+    };
+    // The temporary folder on FAT or exFAT, on a network drive, or on a volume that cannot be read.
+    for (const Case& c : {Case{"no access lists", kFatFlags, DRIVE_FIXED}, Case{"remote", kNtfsFlags, DRIVE_REMOTE},
+                          Case{"unreadable", kUnreadableFlags, DRIVE_FIXED}}) {
+        SCOPED_TRACE(c.name);
+        g_disks.fileSystemFlags[root.substr(0, 2)] = c.flags;
+        g_disks.types[root] = c.type;
+        std::wstring folder;
+        ASSERT_EQ(ChooseWorkFolder(folder), kWorkFolderChosen);
+        const std::wstring expected = std::wstring(windows) + L"\\Temp\\_IS";
+        EXPECT_EQ(CompareStringOrdinal(folder.c_str(), static_cast<int>(expected.size()), expected.c_str(),
+                                       static_cast<int>(expected.size()), TRUE), CSTR_EQUAL) << folder.c_str();
+        DeleteFileW(folder.c_str());
+    }
+    // A private volume keeps the user's own temporary folder.
+    g_disks.fileSystemFlags[root.substr(0, 2)] = kNtfsFlags;
+    g_disks.types[root] = DRIVE_FIXED;
+    std::wstring folder;
+    ASSERT_EQ(ChooseWorkFolder(folder), kWorkFolderChosen);
+    wchar_t longTemporary[MAX_PATH] = {};
+    GetLongPathNameW(temporary, longTemporary, MAX_PATH);
+    EXPECT_EQ(folder.compare(0, std::wcslen(longTemporary), longTemporary), 0) << folder.c_str();
+    DeleteFileW(folder.c_str());
 }
 
 // The real calls under Wine: C: has far more than 1 GiB here, so the temporary folder is used.
@@ -386,9 +422,10 @@ protected:
 };
 
 TEST_F(WorkFolderHold, HeldFolderCanBeNeitherRenamedNorRemovedUntilLetGo) {
-    qarv::UniqueFile hold = CreateAndHoldWorkFolder(m_folder);
+    HeldWorkFolder hold = CreateAndHoldWorkFolder(m_folder);
     ASSERT_TRUE(hold) << "the launcher's own folder must pass its checks";
-    EXPECT_EQ(FinalPathOf(hold.get()), ExpectedFinalPath());
+    EXPECT_EQ(FinalPathOf(hold.folder.get()), ExpectedFinalPath());
+    EXPECT_EQ(hold.path, ExpectedFinalPath()) << "the run's one path is the held folder's own";
     // A program of the user holds the right to rename any child of its temporary folder; with
     // the handle open that right cannot be used.
     EXPECT_FALSE(MoveFileW(m_folder.c_str(), m_aside.c_str()));
@@ -401,7 +438,7 @@ TEST_F(WorkFolderHold, HeldFolderCanBeNeitherRenamedNorRemovedUntilLetGo) {
     container.reset();
     DeleteFileW(file.c_str());
 
-    hold.reset();
+    hold = HeldWorkFolder();
     EXPECT_TRUE(MoveFileW(m_folder.c_str(), m_aside.c_str())) << GetLastError();
     // A folder that already exists is never taken.
     EXPECT_FALSE(CreateAndHoldWorkFolder(m_aside));
@@ -428,11 +465,11 @@ TEST_F(WorkFolderHold, AnythingAlreadyAtThePathIsNeverTaken) {
 }
 
 TEST_F(WorkFolderHold, HandleMustLeadToTheFolderAtItsPath) {
-    qarv::UniqueFile hold = CreateAndHoldWorkFolder(m_folder);
+    HeldWorkFolder hold = CreateAndHoldWorkFolder(m_folder);
     ASSERT_TRUE(hold);
-    EXPECT_TRUE(HandleLeadsTo(hold.get(), ExpectedFinalPath()));
-    EXPECT_FALSE(HandleLeadsTo(hold.get(), m_parentFinal + L"\\elsewhere\\" + m_name));
-    EXPECT_FALSE(HandleLeadsTo(hold.get(), L""));
+    EXPECT_TRUE(HandleLeadsTo(hold.folder.get(), ExpectedFinalPath()));
+    EXPECT_FALSE(HandleLeadsTo(hold.folder.get(), m_parentFinal + L"\\elsewhere\\" + m_name));
+    EXPECT_FALSE(HandleLeadsTo(hold.folder.get(), L""));
     // A file is no folder, wherever it lies.
     const std::wstring filePath = m_folder + L"\\file.bin";
     qarv::UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr));
@@ -440,6 +477,46 @@ TEST_F(WorkFolderHold, HandleMustLeadToTheFolderAtItsPath) {
     EXPECT_FALSE(HandleLeadsTo(file.get(), FinalPathOf(file.get())));
     file.reset();
     DeleteFileW(filePath.c_str());
+}
+
+TEST_F(WorkFolderHold, EveryFolderAboveTheHeldOneStaysInPlace) {
+    // A folder of the user's own between TEMP and the work folder: the user may rename it at will,
+    // which would carry the work folder away from the path the run names it by.
+    const std::wstring between = m_folder + L".between";
+    const std::wstring inner = between + L"\\" + m_name;
+    ASSERT_TRUE(CreateDirectoryW(between.c_str(), nullptr));
+    {
+        HeldWorkFolder hold = CreateAndHoldWorkFolder(inner);
+        ASSERT_TRUE(hold);
+        EXPECT_EQ(hold.path, m_parentFinal + L"\\" + m_name + L".between\\" + m_name);
+        EXPECT_GE(hold.ancestors.size(), 2u) << "the user's folder and the temporary folder above it";
+        EXPECT_FALSE(MoveFileW(between.c_str(), m_aside.c_str())) << "a folder above the held one was renamed";
+    }
+    EXPECT_TRUE(MoveFileW(between.c_str(), m_aside.c_str())) << GetLastError();
+    RemoveDirectoryW((m_aside + L"\\" + m_name).c_str());
+    RemoveDirectoryW(m_aside.c_str());
+}
+
+// An answer that asks for more room every time (a path lengthening under a rename, or a faulty
+// filter) ends with no path rather than a loop without end.
+DWORD WINAPI EverGrowingFinalPath(HANDLE, LPWSTR, DWORD size, DWORD) { return size + 1; }
+// A path longer than MAX_PATH whose size comes without the terminator's room: the same answer
+// must fit the next time.
+const std::wstring kLongFinalPath = L"C:\\" + std::wstring(300, L'x');
+DWORD WINAPI FinalPathWithoutTerminator(HANDLE, LPWSTR buffer, DWORD size, DWORD) {
+    const std::wstring text = L"\\\\?\\" + kLongFinalPath;
+    const DWORD length = static_cast<DWORD>(text.size());
+    if (size <= length) return length;
+    std::wmemcpy(buffer, text.c_str(), length + 1);
+    return length;
+}
+
+TEST(WorkFolderFinalPath, EveryAnswerOfTheSystemEnds) {
+    qarv::PlatformCallsScope<WorkFolderPlatformCalls> calls;
+    calls.calls().getFinalPathNameByHandle = EverGrowingFinalPath;
+    EXPECT_EQ(FinalPathOf(GetCurrentProcess()), L"");
+    calls.calls().getFinalPathNameByHandle = FinalPathWithoutTerminator;
+    EXPECT_EQ(FinalPathOf(GetCurrentProcess()), kLongFinalPath);
 }
 
 // Real extra fixed drives: tests/setup/work_folder_spare_drive.sh mounts size-limited file systems

@@ -7,7 +7,8 @@
 
 namespace qarv::test {
 
-LauncherRun::LauncherRun(std::wstring program, DWORD timeoutMs) : m_program(std::move(program)) {
+LauncherRun::LauncherRun(std::wstring program, DWORD timeoutMs, LineHook whileWaiting)
+    : m_program(std::move(program)), m_whileWaiting(std::move(whileWaiting)) {
     // The debug loop must run on the thread that created the process.
     m_thread = std::thread([this, timeoutMs] { Run(timeoutMs); });
 }
@@ -27,8 +28,11 @@ void LauncherRun::Run(DWORD timeoutMs) {
         m_changed.notify_all();
     };
     callbacks.onOutput = [this](const std::wstring& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_output.push_back(text);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_output.push_back(text);
+        }
+        if (m_whileWaiting) m_whileWaiting(!text.empty() && text.back() == L'\n' ? text.substr(0, text.size() - 1) : text);
     };
     const DebugCaptureResult result = RunUnderDebugger(L"\"" + m_program + L"\"", callbacks, timeoutMs);
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,8 +17,12 @@ namespace qarv::test {
 
 class LauncherRun {
 public:
+    // Called with each trace line (without its line feed) while the launcher waits in the call that
+    // wrote it: whatever the hook does happens at exactly that point of the run.
+    using LineHook = std::function<void(const std::wstring& line)>;
+
     // Starts `program` at once; the run is bounded by `timeoutMs`, past which it is terminated.
-    explicit LauncherRun(std::wstring program = LauncherPath(), DWORD timeoutMs = 120000);
+    explicit LauncherRun(std::wstring program = LauncherPath(), DWORD timeoutMs = 120000, LineHook whileWaiting = {});
     LauncherRun(const LauncherRun&) = delete;
     LauncherRun& operator=(const LauncherRun&) = delete;
     // Terminates the launcher if it is still running.
@@ -37,6 +42,7 @@ private:
     void Run(DWORD timeoutMs);
 
     std::wstring m_program;
+    LineHook m_whileWaiting;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_startedOrFailed = false;
