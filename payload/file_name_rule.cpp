@@ -19,7 +19,7 @@ constexpr CaseRun kCaseRuns[] = {
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
-// The last component of a name as stored: what follows its last separator.
+// The last component of a name: what follows its last separator.
 std::u16string_view LastComponent(std::u16string_view name) {
     size_t start = name.size();
     while (start > 0 && !IsSeparator(name[start - 1])) --start;
