@@ -19,6 +19,13 @@ constexpr CaseRun kCaseRuns[] = {
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+// The last component of a name: what follows its last separator.
+std::u16string_view LastComponent(std::u16string_view name) {
+    size_t start = name.size();
+    while (start > 0 && !IsSeparator(name[start - 1])) --start;
+    return name.substr(start);
+}
+
 bool IsDotsAndSpacesOnly(std::u16string_view component) {
     for (char16_t c : component) {
         if (c != u'.' && c != u' ') return false;
@@ -110,7 +117,8 @@ const char* DescribeNameProblem(NameProblem problem) {
     case NameProblem::kColon: return "has a ':' (a drive or a stream name)";
     case NameProblem::kForbiddenCharacter: return "has a character Windows does not allow in a file name";
     case NameProblem::kDeviceName: return "is a device name Windows reserves (CON, NUL, COM1, LPT1, ...)";
-    case NameProblem::kContainerName: return "is the launcher's own container file, qarv2009Setup.dat";
+    case NameProblem::kContainerName:
+        return "is the launcher's own container file, qarv2009Setup.dat, or its 8.3 alias QARV20~1.DAT";
     case NameProblem::kSameFile: return "is the same file to Windows as an earlier name (case, trailing dots or spaces)";
     case NameProblem::kShortNameAlias: return "is shaped like the 8.3 short name Windows may give another file";
     case NameProblem::kNotUtf8: return "is flagged UTF-8 but is not valid UTF-8";
@@ -138,27 +146,38 @@ NameProblem CheckEntryName(std::u16string_view name) {
         if (IsForbidden(c)) return NameProblem::kForbiddenCharacter;
     }
     if (IsSeparator(name.back())) return NameProblem::kEmpty;
+    // A name of only dots and spaces has no stored form; the component loop below says which it is.
+    const std::u16string_view stored = IsDotsAndSpacesOnly(LastComponent(name)) ? name : StoredName(name);
     bool singleComponent = true;
     size_t start = 0;
-    while (start <= name.size()) {
+    while (start <= stored.size()) {
         size_t end = start;
-        while (end < name.size() && !IsSeparator(name[end])) ++end;
-        const std::u16string_view component = name.substr(start, end - start);
+        while (end < stored.size() && !IsSeparator(stored[end])) ++end;
+        const std::u16string_view component = stored.substr(start, end - start);
         // An empty component ("a\\b") is harmless.
         if (!component.empty()) {
             if (IsDotsAndSpacesOnly(component)) return NameProblem::kLeavesFolder;
             if (IsDeviceName(component)) return NameProblem::kDeviceName;
         }
-        if (end == name.size()) break;
+        if (end == stored.size()) break;
         singleComponent = false;
         start = end + 1;
     }
-    if (singleComponent && IsSameFileName(name, kContainerFileName)) return NameProblem::kContainerName;
+    // On a volume that makes 8.3 names the container, the first file of a new work folder, is also
+    // QARV20~1.DAT: a payload file of that name would be the container on some PCs and not on others.
+    if (singleComponent && (IsSameFileName(stored, kContainerFileName) || IsSameFileName(stored, kContainerShortName))) {
+        return NameProblem::kContainerName;
+    }
     return NameProblem::kNone;
 }
 
-std::u16string ComparableName(std::u16string_view name) {
+std::u16string_view StoredName(std::u16string_view name) {
     while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.remove_suffix(1);
+    return name;
+}
+
+std::u16string ComparableName(std::u16string_view name) {
+    name = StoredName(name);
     std::u16string comparable;
     comparable.reserve(name.size());
     for (char16_t c : name) comparable.push_back(IsSeparator(c) ? u'\\' : UpperCaseForNames(c));
@@ -231,7 +250,7 @@ std::vector<NamedProblem> CheckPayloadNames(const std::vector<std::u16string>& n
     bool anyNeedsAlias = NeedsShortAlias(kContainerFileName);
     for (const std::u16string& name : names) {
         comparable.push_back(ComparableName(name));
-        anyNeedsAlias = anyNeedsAlias || NeedsShortAlias(name);
+        anyNeedsAlias = anyNeedsAlias || NeedsShortAlias(LastComponent(StoredName(name)));
     }
     for (size_t i = 0; i < names.size(); ++i) {
         const NameProblem own = CheckEntryName(names[i]);
@@ -247,8 +266,11 @@ std::vector<NamedProblem> CheckPayloadNames(const std::vector<std::u16string>& n
             }
         }
         // Which alias Windows gives a long name depends on the order files are created in: any
-        // alias-shaped name beside a long one may meet it.
-        if (!clash && anyNeedsAlias && IsShortNameShaped(names[i])) problems.push_back({i, NameProblem::kShortNameAlias, i});
+        // alias-shaped name beside a long one may meet it. Windows drops trailing dots and spaces
+        // before it looks, so "SETUP~1.EXE " is that alias too.
+        if (!clash && anyNeedsAlias && IsShortNameShaped(LastComponent(StoredName(names[i])))) {
+            problems.push_back({i, NameProblem::kShortNameAlias, i});
+        }
     }
     return problems;
 }

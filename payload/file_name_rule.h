@@ -13,6 +13,8 @@ namespace qarv {
 // The launcher's work-folder container. A cabinet file of this name would be written over the
 // cabinet the library is still reading.
 constexpr char16_t kContainerFileName[] = u"qarv2009Setup.dat";
+// The container's 8.3 alias where the volume makes them: it is the first file of a new work folder.
+constexpr char16_t kContainerShortName[] = u"QARV20~1.DAT";
 
 // Cabinet attribute bit: the file's name is UTF-8, not in the system's ANSI code page.
 constexpr unsigned kCabinetNameIsUtf8 = 0x80;
@@ -24,7 +26,7 @@ enum class NameProblem {
     kColon,               // a drive letter or an alternate data stream
     kForbiddenCharacter,  // a control character or one of < > " | ? *
     kDeviceName,          // CON, NUL, COM1, LPT¹, CONIN$, ... with any extension
-    kContainerName,       // the launcher's own container, in any case or spelling
+    kContainerName,       // the launcher's own container or its 8.3 alias, in any case or spelling
     kSameFile,            // the same file as an earlier name (case, trailing dots or spaces)
     kShortNameAlias,      // shaped like another file's 8.3 short name ("SETUP~1.EXE")
     kNotUtf8,             // flagged UTF-8 but not valid UTF-8
@@ -36,8 +38,14 @@ const char* DescribeNameProblem(NameProblem problem);
 
 // The launcher's rule for one name, as the cabinet library hands it over after decoding (UTF-16).
 // Both '\' and '/' separate components; every component is checked. Names with folder parts pass
-// here: whether the folder exists is the file system's business.
+// here: whether the folder exists is the file system's business. Every rule reads the name as
+// Windows stores it (StoredName): "QARV20~1.DAT." is the container's alias, "CON " a device.
 NameProblem CheckEntryName(std::u16string_view name);
+
+// The name as Windows stores it: trailing dots and spaces dropped, as path normalisation drops
+// them from the last component.
+// https://learn.microsoft.com/dotnet/standard/io/file-path-formats#trim-characters
+std::u16string_view StoredName(std::u16string_view name);
 
 // The name as Windows compares it: trailing dots and spaces dropped, every letter upper case
 // (beyond ASCII too: "état.dat" and "ÉTAT.DAT" are one file).

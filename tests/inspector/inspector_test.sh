@@ -86,6 +86,8 @@ words = [bytes(rng.choice(b'abcdefghij') for _ in range(rng.randrange(2, 9))) fo
 def text(n): return b' '.join(rng.choice(words) for _ in range(n))[:n]
 files = [('setup.dat', 0, text(45000)), ('notes.txt', 1, b'stored\r\n' * 900), ('go.exe', 0, text(70000))]
 open('crafted-program.bin', 'wb').write(files[2][2])
+if variant == 'return':  # go.exe, no longer last, goes back to the folder notes.txt left
+    files.append(('tail.txt', 1, b'tail\r\n'))
 folder_data = [b''.join(d for _, f, d in files if f == i) for i in (0, 1)]
 def blocks(data, mszip):
     out, history = [], b''
@@ -128,7 +130,8 @@ entries, offsets = b'', [0, 0]
 for name, folder, data in files:
     size = len(data) + (1 if variant == 'long-file' and name == 'go.exe' else 0)
     index = 5 if variant == 'no-folder' and name == 'notes.txt' else folder
-    entries += struct.pack('<IIHHHH', size, offsets[folder], index, 0x3A70, 0x43C0, 0x20) + name.encode() + b'\0'
+    start = 0 if variant == 'overlap' and name == 'go.exe' else offsets[folder]
+    entries += struct.pack('<IIHHHH', size, start, index, 0x3A70, 0x43C0, 0x20) + name.encode() + b'\0'
     offsets[folder] += len(data)
 files_offset = header_size + folders_size
 data_offset = files_offset + len(entries)
@@ -152,7 +155,7 @@ python3 make_cabinet.py crafted-lzx.cab lzx && implant crafted-lzx.cab crafted-l
 "$inspector" crafted-lzx.exe >crafted-lzx.txt 2>&1 || fail "LZX cabinet: $(cat crafted-lzx.txt)"
 grep -q "^  program MD5  $expected  go.exe$" crafted-lzx.txt || fail "LZX cabinet: MD5 is not $expected: $(cat crafted-lzx.txt)"
 grep -q '2 folders (LZX, stored), 3 files' crafted-lzx.txt || fail "LZX cabinet: folders not reported"
-for variant in set lzx-damaged quantum-window long-file no-folder; do
+for variant in set lzx-damaged quantum-window long-file no-folder overlap return; do
   python3 make_cabinet.py "crafted-$variant.cab" "$variant" && implant "crafted-$variant.cab" "crafted-$variant.exe"
 done
 
@@ -192,6 +195,7 @@ refused "same file" data.bin data.bin.
 refused "same file" Setup.ini SETUP.INI
 refused "same file" État.dat état.dat
 refused "own container" qarv2009Setup.dat
+refused "own container" QARV20~1.DAT.
 # A name beyond ASCII without the UTF-8 flag: each PC reads it in its own ANSI code page.
 rm -rf named && mkdir named && printf 'x' > named/cafX.txt && printf 'MZ' > named/run.exe
 (cd named && gcab -c -n ../unflagged.cab cafX.txt run.exe)
@@ -235,6 +239,9 @@ expect 7 "'setup.dat' does not extract" crafted-lzx-damaged.exe
 expect 7 'folder 0 gives its Quantum data a window of 2^0 bytes' crafted-quantum-window.exe
 expect 7 "'go.exe' .* lies past the folder's" crafted-long-file.exe
 expect 7 "'notes.txt' is in folder 5" crafted-no-folder.exe
+# Files that go back in their folder, or back to a folder left, would each decode it again.
+expect 7 "'go.exe' (bytes 0 to 70000 of folder 0) overlaps or comes before file 'setup.dat'" crafted-overlap.exe
+expect 7 "'go.exe' .* returns to a folder an earlier file left" crafted-return.exe
 head -c $((offset + size / 2)) "$launcher" > cut-payload.exe
 expect 6 'truncated' cut-payload.exe
 head -c 200 "$launcher" > cut-headers.exe

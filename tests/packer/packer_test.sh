@@ -99,8 +99,10 @@ hostile "same file" État.dat état.dat
 hostile "own container" qarv2009Setup.dat
 hostile "own container" QARV2009SETUP.DAT
 hostile "short name" QARV20~1.EXE Qarv2009Install.exe
-# Every other name is 8.3, but the container the launcher writes beside them has an alias.
-hostile "short name" QARV20~1.DAT
+# Every other name is 8.3, but the container the launcher writes beside them has an alias, and
+# Windows drops a name's trailing dots and spaces before it looks.
+hostile "short name" "SETUP~1.EXE "
+hostile "own container" QARV20~1.DAT.
 # A name beyond ASCII without the UTF-8 flag is read in each PC's own ANSI code page.
 rm -rf names && mkdir names && cp installer/setup.exe names/ && printf 'x' > names/cafX.txt
 (cd names && gcab -c -z ../unflagged.cab cafX.txt setup.exe)
@@ -173,11 +175,50 @@ else
   truncate -s "$largest32" huge.cab
   expect_refusal "not a cabinet" --output out.bin --cabinet huge.cab
   grep -q warning stderr.txt && fail "a payload of exactly what 32-bit Windows holds was warned about"
+  # The limit holds for the file read, not for what a look by its path saw: here every stat() of
+  # huge.cab still sees the 1,000 bytes it had before it grew.
+  truncate -s "$((largest + 1))" huge.cab
+  cat > stale_stat.c <<'C'
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+int stat(const char *path, struct stat *info) {
+    int (*real)(const char *, struct stat *) = (int (*)(const char *, struct stat *))dlsym(RTLD_NEXT, "stat");
+    const int result = real(path, info);
+    const char *stale = getenv("QARV_STALE_STAT");
+    if (result == 0 && stale != NULL && strcmp(path, stale) == 0) info->st_size = 1000;
+    return result;
+}
+C
+  if cc -shared -fPIC -o stale_stat.so stale_stat.c -ldl; then
+    # A sanitized packer's runtime then no longer comes first among the libraries.
+    export LD_PRELOAD="$PWD/stale_stat.so" QARV_STALE_STAT=huge.cab ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+    expect_refusal "at most $largest bytes" --output out.bin --cabinet huge.cab
+    unset LD_PRELOAD QARV_STALE_STAT
+  else
+    fail "the stat() stand-in could not be compiled"
+  fi
   rm -f huge.cab
-  for value in "$largest" "$largest32"; do
-    grouped=$(echo "$value" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta')
-    grep -q "$grouped" "$root/README.md" || fail "the README does not quote the limit $grouped"
-  done
 fi
+# What one cabinet folder holds (tools/cabinet/cabinet_directory.h): a file, or the installer
+# folder's files together, above it are refused before gcab runs, with the file, its size and the limit.
+folder_limit=$(sed -n 's/^constexpr std::uint64_t kLargestFolderData = \([0-9]*\);.*/\1/p' "$root/tools/cabinet/cabinet_directory.h")
+if [ -z "$folder_limit" ]; then
+  fail "kLargestFolderData not read from cabinet_directory.h"
+else
+  rm -rf big && mkdir big && cp installer/setup.exe big/
+  truncate -s "$((folder_limit + 1))" big/zeros.bin
+  expect_refusal "file 'big/zeros.bin' holds $((folder_limit + 1)) bytes; a cabinet folder holds at most $folder_limit bytes" \
+    --output out.bin --folder big --program setup.exe
+  truncate -s "$folder_limit" big/zeros.bin
+  expect_refusal "the files of folder 'big' hold $((folder_limit + 20000)) bytes together" --output out.bin --folder big --program setup.exe
+  rm -rf big
+fi
+for value in "$largest" "$largest32" "$folder_limit"; do
+  grouped=$(echo "$value" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta')
+  grep -q "$grouped" "$root/README.md" || fail "the README does not quote the limit $grouped"
+done
 
 finish "packer"

@@ -48,6 +48,9 @@ TEST(FileNameRule, NamesLeavingTheFolderOrNamingNoFileAreRefused) {
         {u"conout$.txt", NameProblem::kDeviceName},
         {u"qarv2009Setup.dat", NameProblem::kContainerName}, {u"QARV2009SETUP.DAT", NameProblem::kContainerName},
         {u"qarv2009setup.dat. ", NameProblem::kContainerName},
+        // The container's 8.3 alias, and names Windows stores as it or as a device.
+        {u"QARV20~1.DAT", NameProblem::kContainerName}, {u"qarv20~1.dat. ", NameProblem::kContainerName},
+        {u"QARV20~1.DAT.", NameProblem::kContainerName}, {u"CON. ", NameProblem::kDeviceName},
     };
     for (const Case& c : cases) EXPECT_EQ(CheckEntryName(c.name), c.problem) << Shown(c.name);
 }
@@ -96,8 +99,11 @@ TEST(FileNameRule, APayloadWithNamesOfOneFileIsRefusedAtTheSecond) {
         {{u"a.txt", u"qarv2009Setup.dat"}, 1, NameProblem::kContainerName, 1},
         {{u"Qarv2009Install.exe", u"QARV20~1.EXE"}, 1, NameProblem::kShortNameAlias, 1},
         // Only 8.3 names in the payload, but the container beside them has an alias.
-        {{u"QARV20~1.DAT", u"SETUP.EXE"}, 0, NameProblem::kShortNameAlias, 0},
+        {{u"QARV20~1.DAT", u"SETUP.EXE"}, 0, NameProblem::kContainerName, 0},
         {{u"SETUP~1.EXE", u"DATA.BIN"}, 0, NameProblem::kShortNameAlias, 0},
+        // Shaped like an alias once Windows drops the trailing dots and spaces.
+        {{u"Qarv2009Install.exe", u"SETUP~1.EXE "}, 1, NameProblem::kShortNameAlias, 1},
+        {{u"QARV20~1.EXE.", u"SETUP.EXE"}, 0, NameProblem::kShortNameAlias, 0},
         {{u"nul.txt", u"setup.exe"}, 0, NameProblem::kDeviceName, 0},
     };
     for (const Case& c : cases) {

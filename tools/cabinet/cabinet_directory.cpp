@@ -13,6 +13,41 @@ CabinetCheck Problem(CabinetStatus status, const std::string& problem) { return 
 
 std::string Quoted(const std::string& name) { return "'" + name + "'"; }
 
+// An extraction decodes a folder from its start again whenever a file lies before the point it
+// has reached, or in another folder than the file before it (libmspack and FDI both do), so a
+// listing that goes back could make one folder decode once per file. Files of one folder must go
+// forward without overlapping, and the listing never returns to a folder it left, except for the
+// last file: the launcher starts the file it closes last, whichever folder holds it. Every
+// extraction then decodes at most the folders' data and one folder again.
+CabinetCheck CheckFileOrder(const Cabinet& cabinet) {
+    std::vector<std::uint64_t> reached(cabinet.folders.size(), 0);  // end of the folder's last file so far
+    std::vector<const CabinetFile*> last(cabinet.folders.size(), nullptr);
+    std::vector<bool> left(cabinet.folders.size(), false);
+    const CabinetFile* previous = nullptr;
+    for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
+        const CabinetFile& file = cabinet.files[i];
+        const std::uint64_t end = static_cast<std::uint64_t>(file.folderOffset) + file.size;
+        const std::string range = " (bytes " + std::to_string(file.folderOffset) + " to " + std::to_string(end) +
+                                  " of folder " + std::to_string(file.folder) + ")";
+        if (previous != nullptr && previous->folder != file.folder) left[previous->folder] = true;
+        if (left[file.folder] && i + 1 != cabinet.files.size()) {
+            return Problem(CabinetStatus::kDamaged, "damaged cabinet: file " + Quoted(file.name) + range +
+                                                        " returns to a folder an earlier file left; only the last file "
+                                                        "may, and each return decodes the folder again");
+        }
+        if (last[file.folder] != nullptr && file.folderOffset < reached[file.folder]) {
+            return Problem(CabinetStatus::kDamaged, "damaged cabinet: file " + Quoted(file.name) + range +
+                                                        " overlaps or comes before file " + Quoted(last[file.folder]->name) +
+                                                        ", which ends at byte " + std::to_string(reached[file.folder]) +
+                                                        "; each such file decodes the folder again");
+        }
+        reached[file.folder] = end;
+        last[file.folder] = &file;
+        previous = &file;
+    }
+    return {};
+}
+
 }  // namespace
 
 const char* CompressionName(std::uint16_t compression) {
@@ -132,7 +167,7 @@ CabinetCheck ReadCabinetDirectory(ByteView bytes, Cabinet& cabinet) {
         }
         cabinet.files.push_back(std::move(file));
     }
-    return {};
+    return CheckFileOrder(cabinet);
 }
 
 }  // namespace tools

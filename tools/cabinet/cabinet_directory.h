@@ -23,6 +23,12 @@ constexpr std::uint64_t kDataHeaderSize = 8;    // CFDATA without its reserve
 constexpr std::uint64_t kFileDateField = 10;
 constexpr std::uint64_t kFileTimeField = 12;
 constexpr std::uint64_t kFileAttributesField = 14;
+// A data block holds at most 32 KiB uncompressed and a folder at most 65,535 blocks (its count is
+// 16 bits), so no file, and no folder's files together, can pass kLargestFolderData bytes.
+constexpr std::uint64_t kLargestDataBlock = 32768;
+constexpr std::uint64_t kMostDataBlocks = 65535;
+constexpr std::uint64_t kLargestFolderData = 2147450880;
+static_assert(kLargestFolderData == kMostDataBlocks * kLargestDataBlock, "65,535 blocks of 32 KiB");
 // Folder indexes 0xFFFD to 0xFFFF mark a file shared with the cabinet before or after this one.
 constexpr std::uint16_t kFirstContinuedFolder = 0xFFFD;
 
@@ -81,7 +87,9 @@ struct CabinetCheck {
 
 // Reads the header, folder table and file list of the cabinet at the start of `bytes`; bytes after
 // the cabinet's declared size are left alone. Every file it returns lies in a folder of this
-// cabinet (no file continues from or into another).
+// cabinet (no file continues from or into another); the files of a folder go forward without
+// overlapping, and only the last file returns to a folder the listing left (kDamaged otherwise),
+// so that one extraction decodes no folder more than twice.
 CabinetCheck ReadCabinetDirectory(ByteView bytes, Cabinet& cabinet);
 
 // "stored", "MSZIP", "Quantum", "LZX" or "unknown", for a folder's typeCompress.

@@ -1,8 +1,10 @@
 // libFuzzer target: the tools' one reader of a cabinet's directory (header, folders, file list),
-// which the packer and the inspector share. Every file it returns must lie in one of its folders.
+// which the packer and the inspector share. Every file it returns must lie in one of its folders,
+// after the files of that folder before it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "cabinet_directory.h"
 #include "cabinet_text.h"
@@ -12,8 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tools::CabinetCheck check = tools::ReadCabinetDirectory(tools::ByteView(data, size), cabinet);
     if (check.status != tools::CabinetStatus::kOk) return 0;
     if (cabinet.declaredSize > size) std::abort();
+    std::vector<std::uint64_t> reached(cabinet.folders.size(), 0);
     for (const tools::CabinetFile& file : cabinet.files) {
         if (file.folder >= cabinet.folders.size() || file.recordOffset >= cabinet.declaredSize) std::abort();
+        if (file.folderOffset < reached[file.folder]) std::abort();
+        reached[file.folder] = static_cast<std::uint64_t>(file.folderOffset) + file.size;
         tools::PrintableText(file.name);
         tools::FormatAttributes(file.attributes);
         tools::DescribeDosDateTime(file.date, file.time);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the fuzz targets' seed inputs in corpus/<target>/ from the kinds of files the tests use:
 # cabinets from gcab and hand-made ones (reserve areas, two folders, LZX, blocks without a
-# checksum), a small PE32 and PE32+ image carrying RT_RCDATA 129, the same image signed with a
+# checksum, files listed out of order), a small PE32 and PE32+ image carrying RT_RCDATA 129, the same image signed with a
 # throwaway certificate, and lists of names the launcher's rule accepts and refuses.
 # Run again only to renew the seeds; the fuzzers' own finds stay in the build folder.
 set -euo pipefail
@@ -80,8 +80,15 @@ open('lzx-checksummed.cab', 'wb').write(cabinet(
     [(0x1503, lzx(text[:4000]))], [(b'a.txt', 0, 0, 2000), (b'b.exe', 0, 2000, 2000)], False, True))
 open('quantum.cab', 'wb').write(cabinet(
     [(0x0A12, [(bytes(range(64)), 64)])], [(b'q.exe', 0, 0, 64)], False, True))
+# Listings the directory reader refuses: files that go back over one LZX folder, and a file that
+# returns to a folder the listing left (each would decode the folder again).
+open('overlap-lzx.cab', 'wb').write(cabinet(
+    [(0x1503, lzx(text[:4000]))], [(b'a.txt', 0, 0, 4000), (b'b.txt', 0, 0, 4000), (b'c.exe', 0, 2000, 2000)], False, True))
+open('return-folder.cab', 'wb').write(cabinet(
+    [(1, mszip(text[:3000])), (0, [(program[:100], 100)])],
+    [(b'a.txt', 0, 0, 1000), (b'b.txt', 1, 0, 100), (b'c.txt', 0, 1000, 1000), (b'd.exe', 1, 100, 0)], False, True))
 PY
-for cab in stored.cab mszip.cab two-folders-reserve.cab lzx-checksummed.cab quantum.cab; do
+for cab in stored.cab mszip.cab two-folders-reserve.cab lzx-checksummed.cab quantum.cab overlap-lzx.cab return-folder.cab; do
   cp "$cab" "$corpus/cabinet_directory/$cab"
   cp "$cab" "$corpus/cabinet_data/$cab"
 done
@@ -119,3 +126,6 @@ names same-file '\x20Setup.ini\0\x20SETUP.INI.\0\x20data.bin \0'
 names devices '\x20aux.h\0\x20CON\0\x20COM1.log\0\xa0LPT\xc2\xb2\0\x20CONIN$\0'
 names container '\x20qarv2009Setup.dat\0\x20QARV20~1.DAT\0\x20...\0\x20 \0'
 names not-utf8 '\xa0\xff\xfe.txt\0\x20caf\xe9.txt\0\x20a/b.txt\0'
+# Names as Windows stores them, trailing dots and spaces dropped: the container's alias, an alias
+# beside a long name, a device.
+names stored '\x20QARV20~1.DAT.\0\x20Qarv2009Install.exe\0\x20SETUP~1.EXE \0\x20CON. \0\x20qarv20~1.dat .\0'

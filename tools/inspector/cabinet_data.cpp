@@ -17,7 +17,7 @@ namespace {
 
 // MSZIP blocks, and stored blocks as cabinet makers write them, hold at most 32 KiB; it is also the
 // deflate history a block may reach back into.
-constexpr std::size_t kMaxBlockSize = 32768;
+constexpr std::size_t kMaxBlockSize = kLargestDataBlock;
 
 CabinetCheck Problem(CabinetStatus status, const std::string& problem) { return {status, problem}; }
 

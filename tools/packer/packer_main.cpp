@@ -10,6 +10,7 @@
 // program to start, in the form the launcher's trace shows. Nothing is written unless all of that
 // succeeds; the payload appears whole or not at all.
 #include <dirent.h>
+#include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,6 +30,7 @@
 #include "digest.h"
 #include "launcher_name_rule.h"
 #include "payload_size.h"
+#include "payload/payload_limits.h"
 #include "payload/scramble_transform.h"
 #include "run_program.h"
 
@@ -68,24 +69,43 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const char* what) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw PackerError(std::string("cannot read ") + what + " '" + path + "': " + ErrorText());
-    // In one read of the file's size: installers run to hundreds of megabytes.
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0) throw PackerError(std::string("cannot read ") + what + " '" + path + "'");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), size);
-    if (in.gcount() != size || in.bad()) throw PackerError(std::string("cannot read ") + what + " '" + path + "'");
-    return bytes;
-}
-
-// The size of the file at `path`; 0 when it cannot be read (reading it then says why).
-std::uint64_t FileSize(const std::string& path) {
+// Reads a cabinet to pack through one descriptor, with the payload limits checked on that file
+// and not on a path that may name another by then: its size before reading, so that a cabinet too
+// large to carry is refused without holding it in memory, then the bytes actually read, of which
+// no more than the limit and one are ever held. `source` names the payload in the size messages.
+std::vector<std::uint8_t> ReadCabinetFile(const std::string& path, const char* what, const std::string& source) {
+    const std::string cannot = std::string("cannot read ") + what + " '" + path + "'";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw PackerError(cannot + ": " + ErrorText());
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    if (fstat(fd, &info) != 0) throw PackerError(cannot + ": " + ErrorText());
+    const std::uint64_t statedSize = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    if (statedSize > kLargestPayload) CheckPayloadSize(statedSize, source);
+    // Installers run to hundreds of megabytes: large reads, room for the last (empty) one, and a
+    // file that grows meanwhile is read only up to one byte past the limit.
+    constexpr std::uint64_t kReadSize = 1 << 20;
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(statedSize + kReadSize));
+    for (;;) {
+        const std::uint64_t room = kLargestPayload + 1 - bytes.size();
+        const std::size_t want = static_cast<std::size_t>(room < kReadSize ? room : kReadSize);
+        const std::size_t at = bytes.size();
+        bytes.resize(at + want);
+        const ssize_t got = read(fd, bytes.data() + at, want);
+        if (got < 0 && errno == EINTR) {
+            bytes.resize(at);
+            continue;
+        }
+        if (got < 0) throw PackerError(cannot + ": " + ErrorText());
+        bytes.resize(at + static_cast<std::size_t>(got));
+        if (got == 0 || bytes.size() > kLargestPayload) break;
+    }
+    CheckPayloadSize(bytes.size(), source);
+    return bytes;
 }
 
 // Writes through a temporary file beside `path` and renames it into place, so that `path` is
@@ -164,7 +184,8 @@ void RunTool(const std::vector<std::string>& arguments, std::string* output, con
     throw PackerError(message);
 }
 
-// The installer folder's files: names sorted, the program to start last.
+// The installer folder's files: names sorted, the program to start last; their sizes are checked
+// against what one cabinet folder holds.
 std::vector<std::string> InstallerFiles(const std::string& folder, const std::string& program) {
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0) throw PackerError("folder '" + folder + "' does not exist: " + ErrorText());
@@ -172,6 +193,7 @@ std::vector<std::string> InstallerFiles(const std::string& folder, const std::st
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) throw PackerError("cannot read folder '" + folder + "': " + ErrorText());
     std::vector<std::string> names;
+    std::vector<InstallerFile> files;
     bool hasProgram = false;
     std::string problem;
     while (dirent* entry = readdir(dir)) {
@@ -183,6 +205,7 @@ std::vector<std::string> InstallerFiles(const std::string& folder, const std::st
                       "' is not a plain file; the launcher extracts into one folder and creates no subfolders";
             break;
         }
+        files.push_back({JoinPath(folder, name), static_cast<std::uint64_t>(fileInfo.st_size)});
         if (name == program) {
             hasProgram = true;
         } else {
@@ -192,6 +215,7 @@ std::vector<std::string> InstallerFiles(const std::string& folder, const std::st
     closedir(dir);
     if (!problem.empty()) throw PackerError(problem);
     if (!hasProgram) throw PackerError("program '" + program + "' is not in folder '" + folder + "'");
+    CheckFolderData(files, folder);
     std::sort(names.begin(), names.end());
     names.push_back(program);
     return names;
@@ -228,13 +252,10 @@ int Pack(const Options& options) {
         std::vector<std::string> arguments = {"gcab", "-c", "-z", "-n", made};
         for (const std::string& name : names) arguments.push_back(JoinPath(options.folder, name));
         RunTool(arguments, nullptr, "making the cabinet");
-        CheckPayloadSize(FileSize(made), "folder '" + options.folder + "'");
-        cabinet = ReadWholeFile(made, "the cabinet made by gcab");
+        cabinet = ReadCabinetFile(made, "the cabinet made by gcab", "folder '" + options.folder + "'");
         source = "folder " + options.folder;
     } else {
-        // Before reading it: a cabinet too large to carry is refused without holding it in memory.
-        CheckPayloadSize(FileSize(options.cabinet), "cabinet '" + options.cabinet + "'");
-        cabinet = ReadWholeFile(options.cabinet, "cabinet");
+        cabinet = ReadCabinetFile(options.cabinet, "cabinet", "cabinet '" + options.cabinet + "'");
         source = "cabinet " + options.cabinet;
     }
 

@@ -1,4 +1,5 @@
-// The packer's check of a payload's size against what the launcher's address space holds.
+// The packer's checks of sizes: a payload against what the launcher's address space holds, an
+// installer folder against what one cabinet folder holds.
 #include "payload_size.h"
 
 #include <cinttypes>
@@ -21,6 +22,24 @@ void CheckPayloadSize(std::uint64_t size, const std::string& what) {
                      " bytes): the launcher runs on 64-bit Windows (Vista x64 and later) only; on 32-bit Windows "
                      "(Vista, 7, 8, 8.1, 10) it ends with its setup error (exit code 1603)\n",
                      size, kLargestPayloadOn32BitWindows);
+    }
+}
+
+void CheckFolderData(const std::vector<InstallerFile>& files, const std::string& folder) {
+    const std::string limit = std::to_string(tools::kLargestFolderData) + " bytes (" +
+                              std::to_string(tools::kMostDataBlocks) + " data blocks of " +
+                              std::to_string(tools::kLargestDataBlock) + " bytes uncompressed)";
+    std::uint64_t total = 0;
+    for (const InstallerFile& file : files) {
+        if (file.size > tools::kLargestFolderData) {
+            throw PackerError("file '" + file.path + "' holds " + std::to_string(file.size) +
+                              " bytes; a cabinet folder holds at most " + limit + ", so no cabinet can carry it");
+        }
+        total += file.size;
+    }
+    if (total > tools::kLargestFolderData) {
+        throw PackerError("the files of folder '" + folder + "' hold " + std::to_string(total) +
+                          " bytes together; they are packed into one cabinet folder, which holds at most " + limit);
     }
 }
 
