@@ -1,4 +1,5 @@
 // Restricting the DLL search order at start-up.
+#include "common/system_library.h"
 #include "app/dll_search.h"
 
 #include <windows.h>
@@ -6,10 +7,8 @@
 void RestrictDllSearchToSystem() {
     // Looked up at run time: systems before Windows 7 with KB2533623 lack the call.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefaultDllDirectories = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-                                                       GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                                                 : nullptr;
+    const auto setDefaultDllDirectories =
+        qarv::SystemEntry<SetDefaultDllDirectoriesFn>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (setDefaultDllDirectories == nullptr || !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         SetDllDirectoryW(L"");
     }

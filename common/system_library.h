@@ -13,4 +13,19 @@ namespace qarv {
 // MAX_PATH, or the load fails.
 UniqueModule LoadSystemLibrary(const wchar_t* fileName);
 
+// `name`'s address in `module` as the entry's own function type, or null (also for a null module).
+// The detour through void(*)() is the sanctioned cast between function pointer types.
+template <typename Entry>
+Entry SystemEntry(HMODULE module, const char* name) noexcept {
+    if (module == nullptr || name == nullptr) return nullptr;
+    return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// The same, into `entry`; true when it was found.
+template <typename Entry>
+bool ResolveSystemEntry(HMODULE module, const char* name, Entry& entry) noexcept {
+    entry = SystemEntry<Entry>(module, name);
+    return entry != nullptr;
+}
+
 }  // namespace qarv

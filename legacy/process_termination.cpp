@@ -89,9 +89,7 @@ int TerminateProcessesByPath(const wchar_t* targetPath) {
     if (!Process32FirstW(snapshot.get(), &entry)) return 1;
 
     const qarv::UniqueModule processStatus = qarv::LoadSystemLibrary(L"psapi.dll");
-    const auto getModuleFileNameEx = processStatus ? reinterpret_cast<GetModuleFileNameExFn>(reinterpret_cast<void*>(
-                                                         GetProcAddress(processStatus.get(), "GetModuleFileNameExW")))
-                                                   : nullptr;
+    const auto getModuleFileNameEx = qarv::SystemEntry<GetModuleFileNameExFn>(processStatus.get(), "GetModuleFileNameExW");
     int result = 0;
     // No early exit after a match: every running copy of the program is ended.
     do {

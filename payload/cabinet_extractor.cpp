@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "common/platform_calls.h"
+#include "common/system_library.h"
 #include "common/unique_handle.h"
 #include "payload/cabinet_names.h"
 #include "payload/file_name_rule.h"
@@ -41,13 +42,6 @@ static_assert(kAppliedAttributes == 0x27, "the four attribute bits a cabinet ent
 
 static_assert(std::is_same_v<decltype(&FDIDestroy), qarv::UniqueFdiContext::DestroyFunction>,
               "the context owner calls FDIDestroy as Cabinet.dll exports it");
-
-// GetProcAddress into the entry's own type; the detour through void(*)() is the sanctioned cast
-// between function pointer types.
-template <typename Entry>
-void ResolveEntry(HMODULE module, const char* name, Entry& entry) {
-    entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 // FDI's seven memory and file callbacks, in FDICreate's order. FDI opens only the cabinet through
 // them; the files it extracts are created by CabinetNotify.
@@ -124,14 +118,7 @@ bool RecordCreatedFile(CreatedFiles& created, const wchar_t* path) noexcept {
 
 }  // namespace
 
-HMODULE LoadSystemCabinetLibrary() {
-    wchar_t path[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    static const wchar_t kName[] = L"\\Cabinet.dll";
-    if (length == 0 || length + std::size(kName) > MAX_PATH) return nullptr;
-    std::memcpy(path + length, kName, sizeof(kName));
-    return LoadLibraryW(path);
-}
+HMODULE LoadSystemCabinetLibrary() { return qarv::LoadSystemLibrary(L"Cabinet.dll").release(); }
 
 int LoadCabinetLibrary(CabinetApi& api) {
     if (api.module) return 1;
@@ -139,11 +126,11 @@ int LoadCabinetLibrary(CabinetApi& api) {
         qarv::InstalledPlatformCalls<CabinetExtractorPlatformCalls>().loadCabinetLibrary, LoadSystemCabinetLibrary);
     qarv::UniqueModule module(loadLibrary());
     if (!module) return 0;
-    ResolveEntry(module.get(), "FDICreate", api.fdiCreate);
-    ResolveEntry(module.get(), "FDICopy", api.fdiCopy);
-    ResolveEntry(module.get(), "FDIIsCabinet", api.fdiIsCabinet);
-    ResolveEntry(module.get(), "FDIDestroy", api.fdiDestroy);
-    if (api.fdiCreate == nullptr || api.fdiCopy == nullptr || api.fdiIsCabinet == nullptr || api.fdiDestroy == nullptr) {
+    const bool resolved = qarv::ResolveSystemEntry(module.get(), "FDICreate", api.fdiCreate) &
+                          qarv::ResolveSystemEntry(module.get(), "FDICopy", api.fdiCopy) &
+                          qarv::ResolveSystemEntry(module.get(), "FDIIsCabinet", api.fdiIsCabinet) &
+                          qarv::ResolveSystemEntry(module.get(), "FDIDestroy", api.fdiDestroy);
+    if (!resolved) {
         api.fdiCreate = nullptr;
         api.fdiCopy = nullptr;
         api.fdiIsCabinet = nullptr;

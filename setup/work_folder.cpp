@@ -1,5 +1,6 @@
 // Work-folder selection: the Windows drive's free space picks the temporary folder, a dated folder
 // on a spare fixed drive, or a refusal.
+#include "common/system_library.h"
 #include "setup/work_folder.h"
 
 #include <sddl.h>
@@ -296,10 +297,7 @@ HeldWorkFolder CreateAndHoldWorkFolder(const std::wstring& folder) {
     // https://learn.microsoft.com/windows/win32/api/winternl/nf-winternl-ntcreatefile
     using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                                   PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto ntCreateFile = ntdll == nullptr ? nullptr
-                                               : reinterpret_cast<NtCreateFileFunction>(reinterpret_cast<void (*)()>(
-                                                     GetProcAddress(ntdll, "NtCreateFile")));
+    const auto ntCreateFile = qarv::SystemEntry<NtCreateFileFunction>(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile");
     if (ntCreateFile == nullptr || name.size() * sizeof(wchar_t) > 0xFFFE) return HeldWorkFolder();
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<PWSTR>(name.c_str());

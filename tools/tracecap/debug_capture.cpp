@@ -1,4 +1,5 @@
 // The debug loop behind the trace capture program.
+#include "common/system_library.h"
 #include "tools/tracecap/debug_capture.h"
 
 #include <vector>
@@ -40,10 +41,7 @@ using WaitForDebugEventFunction = BOOL(WINAPI*)(LPDEBUG_EVENT, DWORD);
 // page. Looked up at run time, so that the program still starts on older systems.
 // https://learn.microsoft.com/windows/win32/api/debugapi/nf-debugapi-waitfordebugeventex
 WaitForDebugEventFunction WideDebugEventWait() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<WaitForDebugEventFunction>(
-                        reinterpret_cast<void*>(GetProcAddress(kernel, "WaitForDebugEventEx")))
-                  : nullptr;
+    return qarv::SystemEntry<WaitForDebugEventFunction>(GetModuleHandleW(L"kernel32.dll"), "WaitForDebugEventEx");
 }
 
 std::wstring AnsiToWide(const std::string& text) {
