@@ -216,22 +216,22 @@ qarv_ctest_args() {
 qarv_ctest_names() {
     local dir="$1" listing; shift
     listing=$(cd "$dir" && ctest -N "$@" -FA '.*') || { qarv_log "ctest -N $* failed in $dir"; return 1; }
-    sed -n 's/^ *Test *#[0-9][0-9]*: //p' <<<"$listing" | LC_ALL=C sort -u
+    sed -n 's/^ *Test *#[0-9][0-9]*: \(.*\)/\1/p' <<<"$listing" | sed 's/ (Disabled)$//' | LC_ALL=C sort -u
 }
 
 # The option that, placed last on ctest's command line after the caller's own options, runs
 # exactly the tests a route takes: qarv_ctest_pick DIR INCLUDE EXCLUDE CALLER_ARGS...
 # INCLUDE and EXCLUDE are the route's own selection (ctest options in one string, "" for none);
 # a test runs where INCLUDE and the caller's options select it and EXCLUDE does not. Prints the
-# option and its regular expression on two lines (-R of the names taken or -E of the others,
-# whichever is shorter), nothing where no test is left. Worked out from listings, because ctest
-# keeps only the last -R and the last -E, and repeated -L or -LE do not add up to one filter.
+# option and its regular expression on two lines, nothing where no test is left. Worked out from
+# listings, because ctest keeps only the last -R and the last -E, and repeated -L or -LE do not
+# add up to one filter.
 qarv_ctest_pick() {
     local dir="$1" include exclude; shift
     read -r -a include <<<"$1"
     read -r -a exclude <<<"$2"
     shift 2
-    local all caller_set include_set exclude_set="" keep others
+    local all caller_set include_set exclude_set="" keep others option regex
     all=$(qarv_ctest_names "$dir") || return 1
     caller_set=$(qarv_ctest_names "$dir" "$@") || return 1
     include_set=$(qarv_ctest_names "$dir" "${include[@]}") || return 1
@@ -241,15 +241,22 @@ qarv_ctest_pick() {
     keep=$(LC_ALL=C comm -12 <(printf '%s\n' "$caller_set") <(printf '%s\n' "$include_set") |
         LC_ALL=C comm -23 - <(printf '%s\n' "$exclude_set") | sed '/^$/d')
     [ -n "$keep" ] || return 0
-    others=$(LC_ALL=C comm -23 <(printf '%s\n' "$all") <(printf '%s\n' "$keep") | sed '/^$/d')
     # One alternative per name, its regular expression's own characters escaped.
-    alternatives() { sed 's/[][\\^$.|?*+(){}]/\\&/g' | paste -sd'|' -; }
-    keep="^($(alternatives <<<"$keep"))\$"
-    if [ -n "$others" ]; then
-        others="^($(alternatives <<<"$others"))\$"
-        [ ${#others} -lt ${#keep} ] && { printf '%s\n%s\n' -E "$others"; return 0; }
+    alternatives() { sed 's/[][\\^$.|?*+(){}]/\\&/g' | paste -sd'|' - | sed 's/.*/^(&)$/'; }
+    # -R of the names taken, so that ctest adds their fixtures' tests as it would; -E of the others
+    # where that list is too long (ctest's regular expressions end at about 50,000 characters, and
+    # one too long matches nothing).
+    option=-R regex=$(alternatives <<<"$keep")
+    if [ ${#regex} -gt 30000 ]; then
+        others=$(LC_ALL=C comm -23 <(printf '%s\n' "$all") <(printf '%s\n' "$keep") | sed '/^$/d')
+        option=-E regex=$(alternatives <<<"$others")
     fi
-    printf '%s\n%s\n' -R "$keep"
+    # What ctest makes of it, checked: a selection that is not exactly the tests taken fails the run.
+    if [ "$(qarv_ctest_names "$dir" "$@" "$option" "$regex")" != "$keep" ]; then
+        qarv_log "ctest in $dir does not select the $(wc -l <<<"$keep") tests worked out for this run with $option of ${#regex} characters"
+        return 1
+    fi
+    printf '%s\n%s\n' "$option" "$regex"
 }
 
 # Runs a route's tests in DIR with the caller's QARV_CTEST_ARGS (qarv_ctest_args first) applied
