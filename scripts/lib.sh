@@ -227,16 +227,16 @@ qarv_ctest_names() {
 # listings, because ctest keeps only the last -R and the last -E, and repeated -L or -LE do not
 # add up to one filter.
 qarv_ctest_pick() {
-    local dir="$1" include exclude; shift
-    read -r -a include <<<"$1"
-    read -r -a exclude <<<"$2"
+    local dir="$1" include_args exclude_args; shift
+    read -r -a include_args <<<"$1"
+    read -r -a exclude_args <<<"$2"
     shift 2
     local all caller_set include_set exclude_set="" keep others option regex
     all=$(qarv_ctest_names "$dir") || return 1
     caller_set=$(qarv_ctest_names "$dir" "$@") || return 1
-    include_set=$(qarv_ctest_names "$dir" "${include[@]}") || return 1
-    if [ ${#exclude[@]} -gt 0 ]; then
-        exclude_set=$(qarv_ctest_names "$dir" "${exclude[@]}") || return 1
+    include_set=$(qarv_ctest_names "$dir" "${include_args[@]}") || return 1
+    if [ ${#exclude_args[@]} -gt 0 ]; then
+        exclude_set=$(qarv_ctest_names "$dir" "${exclude_args[@]}") || return 1
     fi
     keep=$(LC_ALL=C comm -12 <(printf '%s\n' "$caller_set") <(printf '%s\n' "$include_set") |
         LC_ALL=C comm -23 - <(printf '%s\n' "$exclude_set") | sed '/^$/d')

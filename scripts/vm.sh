@@ -26,11 +26,33 @@ qarv_vm_paths_usable() {
         odd=$(printf '%s' "$path" | LC_ALL=C tr -d 'A-Za-z0-9/._+@~:\200-\377-'; echo x)
         odd="${odd%x}"
         if [ -n "$odd" ]; then
-            qarv_log "$name is $(printf %q "$path"): the emulated PC cannot take its $(printf %q "$odd")" \
-                "(the path goes into QEMU's options and the PC's kernel command line; letters, digits and / . _ - + @ ~ : only)"
+            qarv_log "$name ($(printf %q "$path")) holds $(qarv_vm_name_characters "$odd"): the emulated PC cannot" \
+                "take it (the path goes into QEMU's options and the PC's kernel command line; letters, digits and / . _ - + @ ~ : only)"
             return 1
         fi
     done
+}
+
+# The characters of an ASCII string in words, each once: "a comma, a space".
+qarv_vm_name_characters() {
+    local i c seen="" said=""
+    for ((i = 0; i < ${#1}; i++)); do
+        c="${1:i:1}"
+        case "$seen" in *"$c"*) continue ;; esac
+        seen+="$c"
+        case "$c" in
+            ' ') c="a space" ;;
+            $'\n') c="a newline" ;;
+            $'\t') c="a tab" ;;
+            ,) c="a comma" ;;
+            "'") c="a single quote" ;;
+            '"') c="a double quote" ;;
+            [[:graph:]]) c="'$c'" ;;
+            *) c=$(printf 'the byte 0x%02x' "'$c") ;;
+        esac
+        said+="${said:+, }$c"
+    done
+    printf '%s' "$said"
 }
 
 # Refuses what others could change: qarv_vm_private PATH [sticky-ok]. It must be owned by root or
