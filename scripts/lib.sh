@@ -265,7 +265,7 @@ qarv_ctest_run() {
     local dir="$1" include="$2" exclude="$3" picked; shift 3
     picked=$(qarv_ctest_pick "$dir" "$include" "$exclude" "${QARV_CTEST_ARGV[@]}") || return 1
     if [ -z "$picked" ]; then
-        qarv_log "no test in $dir is both the route's (${include:-all}${exclude:+ but $exclude}) and selected by QARV_CTEST_ARGS"
+        qarv_log "no test of this route in $dir (${include:-every test}${exclude:+ less $exclude}) is selected by QARV_CTEST_ARGS='${QARV_CTEST_ARGS:-}'"
         return 0
     fi
     (cd "$dir" && ctest --output-on-failure "${QARV_CTEST_ARGV[@]}" "$@" "${picked%%$'\n'*}" "${picked#*$'\n'}")
