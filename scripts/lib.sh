@@ -194,3 +194,92 @@ qarv_cleanup() {
     fi
     for pid in "${QARV_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
 }
+
+# QARV_CTEST_ARGS as words (no file-name expansion) in QARV_CTEST_ARGV. Refuses -I and -U:
+# qarv_ctest_run adds a regular expression of its own, which a list of test numbers would index
+# into and a union would add to.
+qarv_ctest_args() {
+    read -r -a QARV_CTEST_ARGV <<<"${QARV_CTEST_ARGS:-}"
+    local arg
+    for arg in "${QARV_CTEST_ARGV[@]}"; do
+        case "$arg" in
+            -I* | --tests-information* | -U | --union)
+                qarv_log "QARV_CTEST_ARGS: $arg is not taken; select tests with -R, -E, -L and -LE"
+                return 1 ;;
+        esac
+    done
+}
+
+# The names of the tests ARGS select in the tree DIR, one a line, sorted: qarv_ctest_names DIR ARGS...
+# Fixtures' setup and cleanup tests are not added (-FA): the run adds those of the tests it takes,
+# and an exclusion must not take them from the others.
+qarv_ctest_names() {
+    local dir="$1" listing; shift
+    listing=$(cd "$dir" && ctest -N "$@" -FA '.*') || { qarv_log "ctest -N $* failed in $dir"; return 1; }
+    sed -n 's/^ *Test *#[0-9][0-9]*: \(.*\)/\1/p' <<<"$listing" | sed 's/ (Disabled)$//' | LC_ALL=C sort -u
+}
+
+# The option that, placed last on ctest's command line after the caller's own options, runs
+# exactly the tests a route takes: qarv_ctest_pick DIR INCLUDE EXCLUDE CALLER_ARGS...
+# INCLUDE and EXCLUDE are the route's own selection (ctest options in one string, "" for none);
+# a test runs where INCLUDE and the caller's options select it and EXCLUDE does not. Prints the
+# option and its regular expression on two lines, nothing where no test is left. Worked out from
+# listings, because ctest keeps only the last -R and the last -E, and repeated -L or -LE do not
+# add up to one filter.
+qarv_ctest_pick() {
+    local dir="$1" include_args exclude_args; shift
+    read -r -a include_args <<<"$1"
+    read -r -a exclude_args <<<"$2"
+    shift 2
+    local all caller_set include_set exclude_set="" keep others option regex
+    all=$(qarv_ctest_names "$dir") || return 1
+    caller_set=$(qarv_ctest_names "$dir" "$@") || return 1
+    include_set=$(qarv_ctest_names "$dir" "${include_args[@]}") || return 1
+    if [ ${#exclude_args[@]} -gt 0 ]; then
+        exclude_set=$(qarv_ctest_names "$dir" "${exclude_args[@]}") || return 1
+    fi
+    keep=$(LC_ALL=C comm -12 <(printf '%s\n' "$caller_set") <(printf '%s\n' "$include_set") |
+        LC_ALL=C comm -23 - <(printf '%s\n' "$exclude_set") | sed '/^$/d')
+    [ -n "$keep" ] || return 0
+    # One alternative per name, its regular expression's own characters escaped.
+    alternatives() { sed 's/[][\\^$.|?*+(){}]/\\&/g' | paste -sd'|' - | sed 's/.*/^(&)$/'; }
+    # -R of the names taken, so that ctest adds their fixtures' tests as it would; -E of the others
+    # where that list is too long (ctest's regular expressions end at about 50,000 characters, and
+    # one too long matches nothing).
+    option=-R regex=$(alternatives <<<"$keep")
+    if [ ${#regex} -gt 30000 ]; then
+        others=$(LC_ALL=C comm -23 <(printf '%s\n' "$all") <(printf '%s\n' "$keep") | sed '/^$/d')
+        option=-E regex=$(alternatives <<<"$others")
+    fi
+    # What ctest makes of it, checked: a selection that is not exactly the tests taken fails the run.
+    if [ "$(qarv_ctest_names "$dir" "$@" "$option" "$regex")" != "$keep" ]; then
+        qarv_log "ctest in $dir does not select the $(wc -l <<<"$keep") tests worked out for this run with $option of ${#regex} characters"
+        return 1
+    fi
+    printf '%s\n%s\n' "$option" "$regex"
+}
+
+# Runs a route's tests in DIR with the caller's QARV_CTEST_ARGS (qarv_ctest_args first) applied
+# on top: qarv_ctest_run DIR INCLUDE EXCLUDE [MORE_ARGS...] (see qarv_ctest_pick).
+qarv_ctest_run() {
+    local dir="$1" include="$2" exclude="$3" picked; shift 3
+    picked=$(qarv_ctest_pick "$dir" "$include" "$exclude" "${QARV_CTEST_ARGV[@]}") || return 1
+    if [ -z "$picked" ]; then
+        qarv_log "no test of this route in $dir (${include:-every test}${exclude:+ less $exclude}) is selected by QARV_CTEST_ARGS='${QARV_CTEST_ARGS:-}'"
+        return 0
+    fi
+    (cd "$dir" && ctest --output-on-failure "${QARV_CTEST_ARGV[@]}" "$@" "${picked%%$'\n'*}" "${picked#*$'\n'}")
+}
+
+# Whether a run may pass where the shipped launcher's runs have no route:
+# qarv_i686_verdict ROUTE ALLOW WHY, ALLOW being QARV_ALLOW_NO_I686. Says so either way; returns
+# 1 for a run that must fail.
+qarv_i686_verdict() {
+    [ "$1" = none ] || return 0
+    if [ "$2" = 1 ]; then
+        qarv_log "NOT RUN: the i686 launcher's runs under WoW64 (I686.*, Wow64*): $3 (QARV_ALLOW_NO_I686=1 lets the run pass without them)"
+        return 0
+    fi
+    qarv_log "FAILED: the i686 launcher's runs under WoW64 (I686.*, Wow64*) cannot run: $3 (QARV_ALLOW_NO_I686=1 lets a run pass without them)"
+    return 1
+}

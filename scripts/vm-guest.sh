@@ -2,14 +2,16 @@
 # The emulated PC's whole job, run as its process 1 (scripts/vm.sh boots it): an X display, a WoW64
 # Wine prefix on the PC's own disk at the path the build trees expect, then the tests that need
 # 32-bit Windows code: the i686 tree's runs under WoW64 (label wow64) and the x86_64 tree's Wow64*
-# tests. Their output goes to qarv_out/guest.log, which the host shows as it comes; the status
-# goes to qarv_out/status; then the PC powers itself off.
+# tests, each narrowed further by the caller's QARV_CTEST_ARGS (qarv_ctest_run). Their output goes
+# to qarv_out/guest.log, which the host shows as it comes; the status goes to qarv_out/status;
+# then the PC powers itself off.
 # qarv_root and qarv_out come from the kernel's command line.
 set -u
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
 exec >"$qarv_out/guest.log" 2>&1
 source "$qarv_root/scripts/lib.sh"
 source "$qarv_out/request"  # QARV_BUILD_ROOT, QARV_CTEST_ARGS
+qarv_ctest_args || QARV_CTEST_ARGV=()  # the host has refused what it does not take
 
 finish() {
     echo "$1" >"$qarv_out/status"
@@ -42,8 +44,8 @@ qarv_log "i686 in the emulated PC: the shipped launcher's runs under WoW64"
 # Their test lists are made here: the host, which cannot run the 32-bit test program, left lists
 # that ctest would otherwise keep, being newer than the program.
 rm -f "$QARV_BUILD_ROOT"/i686/tests/*_tests.cmake
-(cd "$QARV_BUILD_ROOT/i686" && ctest --output-on-failure -L wow64 ${QARV_CTEST_ARGS:-}) || status=1
+qarv_ctest_run "$QARV_BUILD_ROOT/i686" "-L wow64" "" || status=1
 # The signed launchers were made and checked on the host (packer_sign_launcher); only their runs here.
 qarv_log "x86_64 in the emulated PC: the tests that watch the i686 launcher from the 64-bit side"
-(cd "$QARV_BUILD_ROOT/x86_64" && ctest --output-on-failure -R Wow64 -FS signed_launchers ${QARV_CTEST_ARGS:-}) || status=1
+qarv_ctest_run "$QARV_BUILD_ROOT/x86_64" "-R Wow64" "" -FS signed_launchers || status=1
 finish $status
