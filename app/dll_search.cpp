@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 void RestrictDllSearchToSystem() {
     // Looked up at run time: systems before Windows 7 with KB2533623 lack the call.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
@@ -13,3 +15,5 @@ void RestrictDllSearchToSystem() {
         SetDllDirectoryW(L"");
     }
 }
+
+}  // namespace qarv

@@ -4,9 +4,9 @@
 #include "app/dll_search.h"
 #include "app/qarv_app.h"
 
-CQarv2009VURoruzApp theApp;
+qarv::CQarv2009VURoruzApp theApp;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    RestrictDllSearchToSystem();
+    qarv::RestrictDllSearchToSystem();
     return theApp.Run(instance);
 }

@@ -4,6 +4,8 @@
 #include "framework/app_resources.h"
 #include "res/resource_ids.h"
 
+namespace qarv {
+
 CMessageDlg::CMessageDlg(int oemEdition) : CDialog(IDD_NOTICE_DIALOG, nullptr), OemEdition(oemEdition) {}
 
 BOOL CMessageDlg::OnInitDialog() {
@@ -23,3 +25,5 @@ void CMessageDlg::OnCommand(WORD controlId, WORD notifyCode) {
     }
     CDialog::OnCommand(controlId, notifyCode);
 }
+
+}  // namespace qarv

@@ -6,6 +6,8 @@
 
 #include "framework/dialog.h"
 
+namespace qarv {
+
 class CMessageDlg : public CDialog {
 public:
     // `oemEdition` non-zero selects the OEM wording (string 504), zero the plain one (505).
@@ -20,3 +22,5 @@ protected:
     // Button 1004 ends the dialog with IDOK; Escape and the close box reach Cancel (IDCANCEL).
     void OnCommand(WORD controlId, WORD notifyCode) override;
 };
+
+}  // namespace qarv

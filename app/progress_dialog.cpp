@@ -8,10 +8,7 @@
 #include "res/resource_ids.h"
 #include "setup/setup_worker.h"
 
-namespace {
-// Dots the next label tick appends: 1, 2, 3, 1, ... Touched only on the GUI thread.
-int g_labelDotCount = 1;
-}  // namespace
+namespace qarv {
 
 std::wstring StatusLabelText(const std::wstring& base, int dotCount) {
     return base + L" " + std::wstring(static_cast<size_t>(dotCount), L'.');
@@ -102,8 +99,8 @@ bool CQarv2009VURoruzDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT
 }
 
 void CQarv2009VURoruzDlg::OnLabelTimer() {
-    const std::wstring text = StatusLabelText(qarv::LoadStringById(IDS_STATUS_LABEL), g_labelDotCount);
-    if (++g_labelDotCount > 3) g_labelDotCount = 1;
+    const std::wstring text = StatusLabelText(qarv::LoadStringById(IDS_STATUS_LABEL), m_labelDotCount);
+    if (++m_labelDotCount > 3) m_labelDotCount = 1;
     SetDlgItemText(IDC_STATUS_LABEL, text);
 }
 
@@ -123,3 +120,5 @@ void CQarv2009VURoruzDlg::PaintIconic() {
     DrawIcon(dc, x, y, m_hIcon);
     EndPaint(GetSafeHwnd(), &paint);
 }
+
+}  // namespace qarv

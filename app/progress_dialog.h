@@ -12,6 +12,8 @@
 #include "setup/setup_host.h"
 #include "setup/setup_stages.h"
 
+namespace qarv {
+
 // Timer on the dialog window that animates the status label.
 constexpr UINT_PTR kLabelTimerId = 100;
 
@@ -51,9 +53,13 @@ private:
     HICON m_hIcon;
     CProgressCtrl m_progress;
     int m_interfaceLanguage = 0;
+    // Dots the next label tick appends: 1, 2, 3, 1, ... Touched only on the GUI thread.
+    int m_labelDotCount = 1;
     const SetupStages m_stages;
     std::atomic<int> m_outcome{kExitSetupFailed};
 };
 
 // The label's dot run for `dotCount` dots: string 501, a space and the dots.
 std::wstring StatusLabelText(const std::wstring& base, int dotCount);
+
+}  // namespace qarv

@@ -6,6 +6,8 @@
 #include "app/progress_dialog.h"
 #include "app/single_instance.h"
 
+namespace qarv {
+
 BOOL CQarv2009VURoruzApp::InitInstance() {
     const SingleInstanceGuard instance;
     if (instance.AnotherIsRunning()) {
@@ -28,3 +30,5 @@ BOOL CQarv2009VURoruzApp::InitInstance() {
     m_exitCode = dialog.Outcome();
     return FALSE;
 }
+
+}  // namespace qarv

@@ -4,6 +4,8 @@
 #include "framework/win_app.h"
 #include "setup/exit_codes.h"
 
+namespace qarv {
+
 // Registry key name for the framework's per-user profile settings; nothing is stored under it.
 constexpr const wchar_t* kProfileRegistryKey = L"Local AppWizard-Generated Applications";
 
@@ -21,3 +23,5 @@ public:
 private:
     int m_exitCode = kExitSetupFailed;
 };
+
+}  // namespace qarv

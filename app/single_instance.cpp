@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 SingleInstanceGuard::SingleInstanceGuard(const wchar_t* name) {
     // The mutex is never waited on: its existence is the claim, and it goes with the process.
     m_mutex.reset(CreateMutexW(nullptr, FALSE, name));
@@ -14,3 +16,5 @@ SingleInstanceGuard::SingleInstanceGuard(const wchar_t* name) {
         m_anotherIsRunning = error == ERROR_ACCESS_DENIED;
     }
 }
+
+}  // namespace qarv

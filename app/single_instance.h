@@ -4,6 +4,8 @@
 
 #include "common/unique_handle.h"
 
+namespace qarv {
+
 // The session-local mutex name the launchers meet on.
 constexpr const wchar_t* kSingleInstanceMutexName = L"Local\\QarvPro2009Setup";
 
@@ -20,3 +22,5 @@ private:
     qarv::UniqueKernelHandle m_mutex;
     bool m_anotherIsRunning = false;
 };
+
+}  // namespace qarv

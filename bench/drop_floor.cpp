@@ -24,6 +24,8 @@
 #include "payload/scramble_transform.h"
 #include "payload/progress_target.h"
 
+using namespace qarv;
+
 namespace {
 
 constexpr int kRepeats = 5;

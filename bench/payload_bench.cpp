@@ -17,6 +17,8 @@
 #include "payload/payload_dropper.h"
 #include "payload/scramble_transform.h"
 
+using namespace qarv;
+
 namespace {
 
 constexpr int kRepeats = 5;

@@ -4,6 +4,8 @@
 #include "common/registry_value.h"
 #include "diag/trace.h"
 
+namespace qarv {
+
 int ReadDwordSetting(const wchar_t* subKey, DWORD* value, const wchar_t* valueName) {
     if (value == nullptr) return 0;
     const qarv::UniqueRegKey key =
@@ -29,3 +31,5 @@ SetupSettings LoadSetupSettings() {
     if (!ReadDwordSetting(kSetupSettingsKey, &settings.dwSleepTime, L"dwSleepTime")) settings.dwSleepTime = 0;
     return settings;
 }
+
+}  // namespace qarv

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 struct SetupSettings {
     DWORD fAllowDebugPrint = 0;  // non-zero switches the trace output on
     DWORD dwSleepTime = 0;       // pause in milliseconds after a successful extraction
@@ -18,3 +20,5 @@ int ReadDwordSetting(const wchar_t* subKey, DWORD* value, const wchar_t* valueNa
 // Reads both settings once per run, on the worker thread, and sets TraceEnabled from the first.
 // A setting that cannot be read is 0.
 SetupSettings LoadSetupSettings();
+
+}  // namespace qarv

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace qarv {
+
 DWORD TraceEnabled = 0;
 
 int FormatTraceLine(wchar_t* buffer, const wchar_t* format, va_list args) {
@@ -26,3 +28,5 @@ void WriteTrace(const wchar_t* format, ...) {
     va_end(args);
     OutputDebugStringW(line);
 }
+
+}  // namespace qarv

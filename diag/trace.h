@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 // 0 at process start; set once per run by LoadSetupSettings on the setup worker thread.
 extern DWORD TraceEnabled;
 
@@ -17,3 +19,5 @@ void WriteTrace(const wchar_t* format, ...);
 // The formatting step of WriteTrace, open to tests: fills `buffer` (kTraceLineCapacity characters)
 // and returns the length written.
 int FormatTraceLine(wchar_t* buffer, const wchar_t* format, va_list args);
+
+}  // namespace qarv

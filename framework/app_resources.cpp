@@ -12,6 +12,21 @@ namespace qarv {
 namespace {
 constexpr int kBoxTextCapacity = 1024;
 constexpr DWORD kLongestPath = 32768;
+
+// Cuts the terminated module path in `path` down to its file name without the extension, in
+// place. Allocates nothing.
+void KeepNameStem(wchar_t* path) noexcept {
+    wchar_t* name = path;
+    for (wchar_t* c = path; *c != L'\0'; ++c) {
+        if (*c == L'\\' || *c == L'/') name = c + 1;
+    }
+    wchar_t* dot = nullptr;
+    for (wchar_t* c = name; *c != L'\0'; ++c) {
+        if (*c == L'.') dot = c;
+    }
+    if (dot != nullptr) *dot = L'\0';
+    if (name != path) std::memmove(path, name, (std::wcslen(name) + 1) * sizeof(wchar_t));
+}
 }  // namespace
 
 HMODULE ResourceModule() { return GetModuleHandleW(nullptr); }
@@ -30,19 +45,12 @@ std::wstring ApplicationName() {
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        if (path.size() >= 32768) return std::wstring();
+        if (length < path.size()) break;
+        if (path.size() >= kLongestPath) return std::wstring();
         path.resize(path.size() * 2);
     }
-    std::wstring name(path.begin(), path.end());
-    const size_t slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) name.erase(0, slash + 1);
-    const size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos) name.erase(dot);
-    return name;
+    KeepNameStem(path.data());
+    return std::wstring(path.data());
 }
 
 int AppMessageBox(HWND owner, UINT stringId, UINT iconStyle) {
@@ -63,16 +71,7 @@ int AppMessageBoxNoAlloc(HWND owner, UINT stringId, UINT iconStyle) noexcept {
     if (length == 0 || length >= kLongestPath) {
         caption[0] = L'\0';
     } else {
-        wchar_t* name = caption;
-        for (wchar_t* c = caption; *c != L'\0'; ++c) {
-            if (*c == L'\\' || *c == L'/') name = c + 1;
-        }
-        wchar_t* dot = nullptr;
-        for (wchar_t* c = name; *c != L'\0'; ++c) {
-            if (*c == L'.') dot = c;
-        }
-        if (dot != nullptr) *dot = L'\0';
-        if (name != caption) std::memmove(caption, name, (std::wcslen(name) + 1) * sizeof(wchar_t));
+        KeepNameStem(caption);
     }
     return MessageBoxW(owner, text, caption, MB_OK | iconStyle);
 }

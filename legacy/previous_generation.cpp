@@ -14,6 +14,8 @@
 #include "common/unique_handle.h"
 #include "legacy/process_termination.h"
 
+namespace qarv {
+
 char PreviousGenerationFolder[kPreviousGenerationPathCapacity] = {};
 ShellFolderBuffers ShellFolderPaths = {};
 
@@ -51,11 +53,11 @@ constexpr const char* kRegistryKeys[] = {
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Qarv",
 };
 
-const PreviousGenerationPlatformCalls& Installed() {
+const PreviousGenerationPlatformCalls& PlatformCalls() {
     return qarv::InstalledPlatformCalls<PreviousGenerationPlatformCalls>();
 }
 
-void Wait(DWORD milliseconds) { qarv::ReplacedOrReal(Installed().sleep, &Sleep)(milliseconds); }
+void Wait(DWORD milliseconds) { qarv::ReplacedOrReal(PlatformCalls().sleep, &Sleep)(milliseconds); }
 
 // The UTF-16 form of an ANSI path, through the system code page. False when it cannot be converted.
 bool ToWide(const char* text, wchar_t* wide, int capacity) {
@@ -131,7 +133,7 @@ void UnregisterShellExtension() {
         return;
     }
     if (!AppendName(program, sizeof(program), "\\regsvr32.exe")) return;
-    qarv::ReplacedOrReal(Installed().shellExecuteA, &ShellExecuteA)(nullptr, "open", program, parameters, nullptr,
+    qarv::ReplacedOrReal(PlatformCalls().shellExecuteA, &ShellExecuteA)(nullptr, "open", program, parameters, nullptr,
                                                                     SW_SHOW);
 }
 
@@ -270,3 +272,5 @@ void RemovePreviousGeneration() {
     RemoveUpdater();
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRecordKey);
 }
+
+}  // namespace qarv

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace qarv {
+
 constexpr DWORD kPreviousGenerationPathCapacity = 1024;
 
 // Process-wide ANSI buffers (system code page), zero at start, used only on the setup worker thread.
@@ -61,3 +63,5 @@ struct PreviousGenerationPlatformCalls {
 
 // Bound of the WM_DESTROY sent to the updater's window: a hung updater must not hold the setup.
 constexpr UINT kUpdaterMessageTimeoutMs = 5000;
+
+}  // namespace qarv

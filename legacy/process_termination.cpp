@@ -15,6 +15,8 @@
 #include "common/unique_handle.h"
 #include "diag/trace.h"
 
+namespace qarv {
+
 namespace {
 
 constexpr DWORD kAllProcessAccess = 0x1FFFFF;
@@ -26,7 +28,7 @@ constexpr const wchar_t* kWindowTitleMark = L"Qarv2006";
 
 using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name, DWORD capacity);
 
-const ProcessTerminationPlatformCalls& Installed() {
+const ProcessTerminationPlatformCalls& PlatformCalls() {
     return qarv::InstalledPlatformCalls<ProcessTerminationPlatformCalls>();
 }
 
@@ -82,7 +84,7 @@ int TerminateProcessesByPath(const wchar_t* targetPath) {
     WriteTrace(L"TryTerminateProcessW: %s\n", targetPath);
 
     qarv::UniqueFile snapshot(
-        qarv::ReplacedOrReal(Installed().createToolhelp32Snapshot, &CreateToolhelp32Snapshot)(TH32CS_SNAPPROCESS, 0));
+        qarv::ReplacedOrReal(PlatformCalls().createToolhelp32Snapshot, &CreateToolhelp32Snapshot)(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return 1;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
@@ -116,7 +118,7 @@ int TerminateByWindow() {
     DWORD processId = 0;
     if (GetWindowThreadProcessId(window, &processId) == 0 || processId == 0) return 0;
     qarv::UniqueKernelHandle process(
-        qarv::ReplacedOrReal(Installed().openProcess, &OpenProcess)(kAllProcessAccess, FALSE, processId));
+        qarv::ReplacedOrReal(PlatformCalls().openProcess, &OpenProcess)(kAllProcessAccess, FALSE, processId));
     if (!process) return 0;
     // The window's process may have ended, and its id gone to another process, before the open.
     // The open handle pins the id, so a window that still belongs to it names the right process.
@@ -124,3 +126,5 @@ int TerminateByWindow() {
     if (GetWindowThreadProcessId(window, &ownerNow) == 0 || ownerNow != processId) return 0;
     return TerminateProcess(process.get(), 0) ? 1 : 0;
 }
+
+}  // namespace qarv

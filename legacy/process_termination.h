@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 // Enables "SeDebugPrivilege" in the process's own token. Returns 0 when the token cannot be
 // opened, otherwise 1; whether the privilege was granted is not examined.
 int EnableDebugPrivilege();
@@ -34,3 +36,5 @@ struct ProcessTerminationPlatformCalls {
     // between finding the window and opening its process.
     HANDLE(WINAPI* openProcess)(DWORD access, BOOL inherit, DWORD processId) = nullptr;
 };
+
+}  // namespace qarv

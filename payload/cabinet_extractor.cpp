@@ -20,6 +20,8 @@
 #include "payload/cabinet_names.h"
 #include "payload/file_name_rule.h"
 
+namespace qarv {
+
 wchar_t ContainerPath[kCabinetPathCapacity];
 wchar_t CabinetDestFolder[kCabinetFolderCapacity];
 wchar_t LastExtractedPath[kCabinetFolderCapacity];
@@ -266,3 +268,5 @@ int ExtractCabinet(const wchar_t* containerPath, const wchar_t* workFolder, wcha
         return 0;
     }
 }
+
+}  // namespace qarv

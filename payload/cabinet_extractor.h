@@ -12,6 +12,8 @@
 
 #include "common/unique_handle.h"
 
+namespace qarv {
+
 // Size of the buffer that receives the extracted program's path, in characters, terminator included.
 constexpr int kProgramPathCapacity = 260;
 
@@ -116,3 +118,5 @@ HMODULE LoadSystemCabinetLibrary();
 struct CabinetExtractorPlatformCalls {
     HMODULE (*loadCabinetLibrary)() = nullptr;
 };
+
+}  // namespace qarv

@@ -3,6 +3,8 @@
 
 #include <cwchar>
 
+namespace qarv {
+
 bool JoinCabinetPath(wchar_t* out, size_t capacity, const wchar_t* folder, const wchar_t* name) {
     if (out == nullptr || capacity == 0) return false;
     out[0] = L'\0';
@@ -14,3 +16,5 @@ bool JoinCabinetPath(wchar_t* out, size_t capacity, const wchar_t* folder, const
     std::wmemcpy(out + folderLength, name, nameLength + 1);
     return true;
 }
+
+}  // namespace qarv

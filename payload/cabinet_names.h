@@ -5,6 +5,10 @@
 
 #include <cstddef>
 
+namespace qarv {
+
 // Writes `folder` followed by `name` into `out` (`capacity` characters, terminator included).
 // Returns false, leaving `out` an empty string, when the result does not fit.
 bool JoinCabinetPath(wchar_t* out, size_t capacity, const wchar_t* folder, const wchar_t* name);
+
+}  // namespace qarv

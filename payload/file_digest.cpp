@@ -10,6 +10,8 @@
 #include "common/platform_calls.h"
 #include "common/unique_handle.h"
 
+namespace qarv {
+
 namespace {
 
 constexpr size_t kReadBlock = 2048;
@@ -94,3 +96,5 @@ int ComputeFileMd5(const wchar_t* path, wchar_t* digestText) {
     }
     return 1;
 }
+
+}  // namespace qarv

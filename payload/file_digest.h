@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+namespace qarv {
+
 // Capacity of the digest text buffer, in wide characters.
 constexpr int kDigestTextCapacity = 90;
 
@@ -17,3 +19,5 @@ int ComputeFileMd5(const wchar_t* path, wchar_t* digestText);
 struct FileDigestPlatformCalls {
     BOOL(WINAPI* cryptAcquireContext)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD) = nullptr;
 };
+
+}  // namespace qarv

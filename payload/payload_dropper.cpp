@@ -12,6 +12,8 @@
 #include "res/resource_ids.h"
 #include "payload/progress_target.h"
 
+namespace qarv {
+
 namespace {
 
 constexpr DWORD kRoutineCompleted = 1;
@@ -174,3 +176,5 @@ int DropPayload(HMODULE module, const wchar_t* containerPath, ProgressTarget* di
     if (bytes == nullptr) return 0;
     return DropPayloadBytes(bytes, size, containerPath, dialog);
 }
+
+}  // namespace qarv

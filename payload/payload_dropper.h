@@ -8,6 +8,8 @@
 
 #include "payload/scramble_transform.h"
 
+namespace qarv {
+
 class ProgressTarget;
 
 // Writes the descrambled payload of `module` to `containerPath`, moving the progress bar of
@@ -40,3 +42,5 @@ struct PayloadDropperPlatformCalls {
 // Moves the bar to floor(bytesWritten * 50 / total). Returns 1 (go on); 0 would ask the drop to
 // stop. Sends nothing without a dialog or with a total of 0.
 int ReportDropProgress(DWORD bytesWritten, DWORD total, ProgressTarget* dialog);
+
+}  // namespace qarv

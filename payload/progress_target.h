@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 class ProgressTarget {
 public:
     // The msctls_progress32 window that takes PBM_SETPOS; sent to from the worker thread.
@@ -11,3 +13,5 @@ public:
 protected:
     ~ProgressTarget() = default;
 };
+
+}  // namespace qarv

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace qarv {
+
 namespace {
 
 enum class Direction { kScramble, kDescramble };
@@ -121,3 +123,5 @@ void ScramblePayload(std::uint8_t* data, std::size_t size) {
 void DescramblePayload(std::uint8_t* data, std::size_t size) {
     TransformPayload<Direction::kDescramble>(data, size);
 }
+
+}  // namespace qarv

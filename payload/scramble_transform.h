@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace qarv {
+
 // Every chunk is this long except the last, which holds the remainder (1 to 4,096 bytes).
 constexpr std::uint32_t kPayloadChunkSize = 4096;
 
@@ -33,3 +35,5 @@ void ScrambleChunk(std::uint8_t* chunk, std::uint32_t length);
 // Whole payloads, chunk by chunk from offset 0, in place.
 void ScramblePayload(std::uint8_t* data, std::size_t size);
 void DescramblePayload(std::uint8_t* data, std::size_t size);
+
+}  // namespace qarv

@@ -3,4 +3,8 @@
 
 #include "res/resource_ids.h"
 
+namespace qarv {
+
 int ExitCodeForMessage(UINT messageId) { return messageId == IDS_DISK_SPACE_ERROR ? kExitDiskFull : kExitSetupFailed; }
+
+}  // namespace qarv

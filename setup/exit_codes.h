@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 // The installer was started.
 constexpr int kExitInstallerStarted = 0;
 // The product is already installed: nothing to do, which is success for a deployment tool.
@@ -20,3 +22,5 @@ constexpr int kExitAnotherInstanceRunning = 1618;
 // The exit code of a run that ended with error message `messageId` (a string-table id): the disk
 // message gives kExitDiskFull, every other message kExitSetupFailed.
 int ExitCodeForMessage(UINT messageId);
+
+}  // namespace qarv

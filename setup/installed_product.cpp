@@ -12,6 +12,8 @@
 #include "diag/settings.h"
 #include "setup/setup_host.h"
 
+namespace qarv {
+
 namespace {
 
 constexpr size_t kPieceBound = 1024;     // a piece's terminator must lie within this many characters
@@ -123,3 +125,5 @@ void UnregisterRestart() {
     }
     RegDeleteValueW(key.get(), kRestartValue);
 }
+
+}  // namespace qarv

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace qarv {
+
 class SetupHost;
 
 constexpr const wchar_t* kProductKey = L"SOFTWARE\\Qarv";
@@ -38,3 +40,5 @@ void RegisterRestart();
 
 // Removes that Run value; a missing value is no error. Failures are not reported.
 void UnregisterRestart();
+
+}  // namespace qarv

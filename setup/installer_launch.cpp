@@ -11,6 +11,8 @@
 #include "common/unique_handle.h"
 #include "diag/trace.h"
 
+namespace qarv {
+
 int LaunchInstaller(const wchar_t* programPath) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -49,3 +51,5 @@ bool ShellOpenInstaller(const wchar_t* programPath) {
     WriteTrace(L"VURoruz: ShellExecute return %08X\n", static_cast<unsigned>(value));
     return false;
 }
+
+}  // namespace qarv

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 // Capacity of the quoted command line, terminator included: paths of up to 257 characters fit.
 constexpr int kCommandLineCapacity = 260;
 
@@ -20,3 +22,5 @@ bool ShellOpenInstaller(const wchar_t* programPath);
 struct InstallerLaunchPlatformCalls {
     HINSTANCE(WINAPI* shellExecute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) = nullptr;
 };
+
+}  // namespace qarv

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 int RegisterRunLeftoversForReboot(const std::wstring& workFolder, const std::vector<std::wstring>& created,
                                   const std::wstring& containerPath, ContainerLeftover container) noexcept {
     if (workFolder.empty()) return 0;
@@ -22,3 +24,5 @@ int RegisterRunLeftoversForReboot(const std::wstring& workFolder, const std::vec
     if (MoveFileExW(workFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++registered;
     return registered;
 }
+
+}  // namespace qarv

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace qarv {
+
 // Whether the container is registered whatever is at its path (a completed run, which deleted it
 // and registers the path in case the deletion did not take) or only while a file is there.
 enum class ContainerLeftover { Always, IfPresent };
@@ -17,3 +19,5 @@ enum class ContainerLeftover { Always, IfPresent };
 // Returns the number registered.
 int RegisterRunLeftoversForReboot(const std::wstring& workFolder, const std::vector<std::wstring>& created,
                                   const std::wstring& containerPath, ContainerLeftover container) noexcept;
+
+}  // namespace qarv

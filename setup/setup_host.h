@@ -7,6 +7,8 @@
 #include "payload/progress_target.h"
 #include "setup/setup_stages.h"
 
+namespace qarv {
+
 class SetupHost : public ProgressTarget {
 public:
     // The window that owns the run's message boxes and its timers, and takes its posted messages.
@@ -23,3 +25,5 @@ public:
 protected:
     ~SetupHost() = default;
 };
+
+}  // namespace qarv

@@ -8,6 +8,8 @@
 #include "setup/installed_product.h"
 #include "setup/installer_launch.h"
 
+namespace qarv {
+
 const SetupStages& RealSetupStages() {
     static const SetupStages stages = {
         IsProductInstalled, RegisterRestart, RemovePreviousGeneration, LoadSetupSettings, ChooseWorkFolder,
@@ -15,3 +17,5 @@ const SetupStages& RealSetupStages() {
     };
     return stages;
 }
+
+}  // namespace qarv

@@ -13,6 +13,8 @@
 #include "diag/settings.h"
 #include "setup/work_folder.h"
 
+namespace qarv {
+
 class ProgressTarget;
 class SetupHost;
 
@@ -32,3 +34,5 @@ struct SetupStages {
 
 // The table of the real operations.
 const SetupStages& RealSetupStages();
+
+}  // namespace qarv

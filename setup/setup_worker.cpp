@@ -18,6 +18,8 @@
 #include "setup/setup_host.h"
 #include "setup/work_folder.h"
 
+namespace qarv {
+
 void FailSetup(SetupHost* dialog, UINT messageId) noexcept {
     dialog->RecordOutcome(ExitCodeForMessage(messageId));
     // Allocation-free, because it also reports an allocation failure.
@@ -145,3 +147,5 @@ void RunSetupSequence(SetupHost* dialog) {
     }
     RunInWorkFolder(dialog, settings, held);
 }
+
+}  // namespace qarv

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace qarv {
+
 class SetupHost;
 
 // WM_USER + 10: posted to the dialog once the sequence has finished successfully.
@@ -37,3 +39,5 @@ void RunSetupSequence(SetupHost* dialog);
 // The progress timer interval for bar position p (below kProgressCeiling): 15000 / (kProgressCeiling - p)
 // milliseconds.
 UINT ProgressTimerInterval(int position);
+
+}  // namespace qarv

@@ -13,6 +13,8 @@
 #include "common/unique_handle.h"
 #include "diag/trace.h"
 
+namespace qarv {
+
 namespace {
 
 constexpr DWORD kWindowsDirectoryCapacity = 260;
@@ -21,12 +23,12 @@ constexpr DWORD kTemporaryPathCapacity = 1024;
 // FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, as an access mask in the descriptor's text form.
 constexpr const wchar_t* kReadAndExecuteRights = L"0x1200a9";
 
-const WorkFolderPlatformCalls& Installed() { return qarv::InstalledPlatformCalls<WorkFolderPlatformCalls>(); }
+const WorkFolderPlatformCalls& PlatformCalls() { return qarv::InstalledPlatformCalls<WorkFolderPlatformCalls>(); }
 
 // Free bytes available to the caller on `root`; false when the query fails.
 bool FreeBytes(const std::wstring& root, ULONGLONG& freeBytes) {
     ULARGE_INTEGER available = {};
-    const auto getDiskFreeSpaceEx = qarv::ReplacedOrReal(Installed().getDiskFreeSpaceEx, &GetDiskFreeSpaceExW);
+    const auto getDiskFreeSpaceEx = qarv::ReplacedOrReal(PlatformCalls().getDiskFreeSpaceEx, &GetDiskFreeSpaceExW);
     if (!getDiskFreeSpaceEx(root.c_str(), &available, nullptr, nullptr)) return false;
     freeBytes = available.QuadPart;
     return true;
@@ -88,7 +90,7 @@ std::wstring CurrentUserSidString() {
 // false when it cannot be read.
 bool KeepsAccessLists(const std::wstring& root) {
     const auto getVolumeInformation =
-        qarv::ReplacedOrReal(Installed().getVolumeInformation, &GetVolumeInformationW);
+        qarv::ReplacedOrReal(PlatformCalls().getVolumeInformation, &GetVolumeInformationW);
     DWORD flags = 0;
     if (!getVolumeInformation(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
     return (flags & FILE_PERSISTENT_ACLS) != 0;
@@ -188,7 +190,7 @@ std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot) {
     for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
         const std::wstring candidate{letter, L':'};
         if (SameText(candidate, windowsRoot)) continue;
-        const auto getDriveType = qarv::ReplacedOrReal(Installed().getDriveType, &GetDriveTypeW);
+        const auto getDriveType = qarv::ReplacedOrReal(PlatformCalls().getDriveType, &GetDriveTypeW);
         if (getDriveType(candidate.c_str()) != DRIVE_FIXED) continue;
         if (!KeepsAccessLists(candidate + L"\\")) continue;
         ULONGLONG freeBytes = 0;
@@ -203,7 +205,7 @@ std::wstring MakeDatedFolderName(const std::wstring& driveRoot) {
     GetLocalTime(&now);
     // The tick count wraps past 2^31 after about 24.8 days; as a signed number it then prints with
     // a minus sign, which is still a valid name.
-    const int tick = static_cast<int>(qarv::ReplacedOrReal(Installed().getTickCount, &GetTickCount)());
+    const int tick = static_cast<int>(qarv::ReplacedOrReal(PlatformCalls().getTickCount, &GetTickCount)());
     wchar_t suffix[64] = {};
     swprintf(suffix, std::size(suffix), L"\\_IS%04d%02d%02d%d", now.wYear, now.wMonth, now.wDay, tick);
     return driveRoot + suffix;
@@ -229,21 +231,19 @@ WorkFolderSecurity MakeWorkFolderSecurity() {
     return descriptor;
 }
 
-int CreateWorkFolder(const std::wstring& folder) { return CreateAndHoldWorkFolder(folder) ? 1 : 0; }
-
 bool FolderVolumeIsPrivate(const std::wstring& path) {
     // The root of the volume the path ends on, past mounted folders and junctions.
     wchar_t volume[kTemporaryPathCapacity] = {};
     if (path.empty() || !GetVolumePathNameW(path.c_str(), volume, kTemporaryPathCapacity)) return false;
     const std::wstring root(volume);
     if (root.rfind(L"\\\\", 0) == 0) return false;  // a share named by its UNC path
-    const auto getDriveType = qarv::ReplacedOrReal(Installed().getDriveType, &GetDriveTypeW);
+    const auto getDriveType = qarv::ReplacedOrReal(PlatformCalls().getDriveType, &GetDriveTypeW);
     if (getDriveType(root.c_str()) == DRIVE_REMOTE) return false;
     return KeepsAccessLists(root);
 }
 
 std::wstring FinalPathOf(HANDLE handle) {
-    const auto getFinalPath = qarv::ReplacedOrReal(Installed().getFinalPathNameByHandle, &GetFinalPathNameByHandleW);
+    const auto getFinalPath = qarv::ReplacedOrReal(PlatformCalls().getFinalPathNameByHandle, &GetFinalPathNameByHandleW);
     std::vector<wchar_t> path(MAX_PATH);
     // A path can lengthen between two calls (a rename above it); three tries are plenty for an
     // honest answer, and an answer that keeps growing gets no more.
@@ -328,3 +328,5 @@ HeldWorkFolder CreateAndHoldWorkFolder(const std::wstring& folder) {
     if (!HandleLeadsTo(held.folder.get(), held.path)) return HeldWorkFolder();
     return held;
 }
+
+}  // namespace qarv

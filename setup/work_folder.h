@@ -9,6 +9,8 @@
 
 #include "common/unique_handle.h"
 
+namespace qarv {
+
 // Result of ChooseWorkFolder.
 using WorkFolderStatus = int;
 constexpr WorkFolderStatus kWorkFolderChosen = 0;
@@ -46,13 +48,6 @@ std::wstring FindSpareFixedDrive(const std::wstring& windowsRoot);
 // "<root>\_IS<yyyy><mm><dd><tick count as a signed number>", from the local date and the tick count.
 std::wstring MakeDatedFolderName(const std::wstring& driveRoot);
 
-// Creates `folder` with a protected DACL: full control for Administrators and SYSTEM, read and
-// execute only for the current user and for the folder's owner (OWNER RIGHTS), inherited by
-// everything created inside, nothing inherited from the parent. Fails (0) when anything already
-// exists at the path or the rights cannot be built; the folder is then not created. As
-// CreateAndHoldWorkFolder, with the handles closed again.
-int CreateWorkFolder(const std::wstring& folder);
-
 // A work folder this run made, held: from the moment it exists the run uses `path` and only it.
 struct HeldWorkFolder {
     // The folder itself, opened as it was created.
@@ -66,15 +61,17 @@ struct HeldWorkFolder {
     explicit operator bool() const { return static_cast<bool>(folder) && !path.empty(); }
 };
 
-// Creates `folder` with CreateWorkFolder's rights and holds it: an empty result when it cannot be
-// created (anything already at the path, a junction included), its path does not lead to it, or
-// any folder above it cannot be held. Creation and opening are one step, inside a handle to the
-// parent, so no other process can come between them. Every handle shares reading and writing but
-// not deletion; renaming or removing a folder needs an open with delete access, so while the
-// result lives neither the work folder nor any folder on its final path can be renamed or removed,
-// and no other folder or junction can take their places: the final path keeps leading into this
-// very folder (the user owns the temporary folder, and with it the right to rename any child). A
-// folder refused by the checks is left where it is, empty.
+// Creates `folder` with a protected DACL (full control for Administrators and SYSTEM, read and
+// execute only for the current user and for the folder's owner, OWNER RIGHTS; inherited by
+// everything created inside, nothing inherited from the parent) and holds it. Creation and opening
+// are one step, inside a handle to the parent, so no other process can come between them. Every
+// handle shares reading and writing but not deletion; renaming or removing a folder needs an open
+// with delete access, so while the result lives neither the work folder nor any folder on its
+// final path can be renamed or removed, and no other folder or junction can take their places:
+// the final path keeps leading into this very folder (the user owns the temporary folder, and with
+// it the right to rename any child). Empty, with nothing created, when anything already exists at
+// the path (a junction included) or the rights cannot be built; empty, with the folder left where
+// it is, empty, when its path does not lead to it or a folder above it cannot be held.
 HeldWorkFolder CreateAndHoldWorkFolder(const std::wstring& folder);
 
 // True when `folder` is a directory, no reparse point, whose final path is `expectedFinalPath`
@@ -92,7 +89,7 @@ bool FolderVolumeIsPrivate(const std::wstring& path);
 
 using WorkFolderSecurity = qarv::UniqueLocalMemory<>;
 
-// The self-relative security descriptor CreateWorkFolder applies, or null when the current user's
+// The self-relative security descriptor CreateAndHoldWorkFolder applies, or null when the current user's
 // identity cannot be read.
 WorkFolderSecurity MakeWorkFolderSecurity();
 
@@ -106,3 +103,5 @@ struct WorkFolderPlatformCalls {
     // Of FinalPathOf, for an answer Wine never gives (a size that keeps growing).
     DWORD(WINAPI* getFinalPathNameByHandle)(HANDLE, LPWSTR, DWORD, DWORD) = nullptr;
 };
+
+}  // namespace qarv

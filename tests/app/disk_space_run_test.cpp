@@ -16,6 +16,8 @@
 #include "tests/support/registry_fixture.h"
 #include "tests/support/window_probe.h"
 
+using namespace qarv;
+
 namespace {
 
 // Free bytes on the Windows drive; every other drive has less than a spare drive needs.

@@ -10,6 +10,8 @@
 #include "res/resource_ids.h"
 #include "tests/support/window_probe.h"
 
+using namespace qarv;
+
 namespace {
 
 namespace t = qarv::test;

@@ -7,6 +7,8 @@
 #include "diag/trace.h"
 #include "tests/support/registry_fixture.h"
 
+using namespace qarv;
+
 namespace {
 
 using namespace qarv::test;

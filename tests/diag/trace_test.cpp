@@ -6,6 +6,8 @@
 
 #include "diag/trace.h"
 
+using namespace qarv;
+
 namespace {
 
 std::wstring Format(const wchar_t* format, ...) {

@@ -14,6 +14,8 @@
 #include "tests/support/registry_fixture.h"
 #include "tests/support/cabinet_handmade.h"
 
+using namespace qarv;
+
 namespace {
 
 using namespace qarv::test;

@@ -13,6 +13,8 @@
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/registry_fixture.h"
 
+using namespace qarv;
+
 namespace {
 
 using namespace qarv::test;

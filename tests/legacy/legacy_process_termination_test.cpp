@@ -16,6 +16,8 @@
 #include "tests/support/test_paths.h"
 #include "tests/support/window_probe.h"
 
+using namespace qarv;
+
 namespace {
 
 using qarv::UniqueKernelHandle;

@@ -19,6 +19,8 @@
 #include "tests/support/test_paths.h"
 #include "tests/support/cabinet_handmade.h"
 
+using namespace qarv;
+
 namespace {
 
 using qarv::test::ListFolder;

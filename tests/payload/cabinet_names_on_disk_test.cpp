@@ -14,6 +14,8 @@
 #include "tests/support/file_tree.h"
 #include "tests/support/cabinet_handmade.h"
 
+using namespace qarv;
+
 namespace {
 
 using qarv::test::ListFolder;

@@ -6,6 +6,8 @@
 
 #include "payload/cabinet_names.h"
 
+using namespace qarv;
+
 namespace {
 
 TEST(CabinetPathJoin, FitsExactlyOrIsRefusedEmpty) {

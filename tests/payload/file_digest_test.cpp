@@ -16,6 +16,8 @@
 #include "payload/file_digest.h"
 #include "tests/support/test_paths.h"
 
+using namespace qarv;
+
 namespace {
 
 std::wstring DigestData(const std::wstring& name) {

@@ -6,6 +6,8 @@
 
 #include "payload/file_name_rule.h"
 
+using namespace qarv;
+
 namespace {
 
 using qarv::CheckEntryName;

@@ -15,6 +15,8 @@
 #include "tests/support/test_paths.h"
 #include "tests/support/payload_probe_module.h"
 
+using namespace qarv;
+
 namespace {
 
 using qarv::payload_test::FileIsClosed;

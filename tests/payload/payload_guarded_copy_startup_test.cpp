@@ -11,6 +11,8 @@
 
 #include "payload/payload_dropper.h"
 
+using namespace qarv;
+
 namespace {
 
 constexpr DWORD kStartUpFault = 0xE0515401;

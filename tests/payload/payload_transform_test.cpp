@@ -7,6 +7,8 @@
 #include "payload/scramble_transform.h"
 #include "tests/support/payload_probe_module.h"
 
+using namespace qarv;
+
 namespace {
 
 using qarv::payload_test::RandomBytes;

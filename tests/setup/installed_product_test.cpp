@@ -10,6 +10,8 @@
 #include "tests/support/file_tree.h"
 #include "tests/support/registry_fixture.h"
 
+using namespace qarv;
+
 namespace {
 
 namespace t = qarv::test;

@@ -12,6 +12,8 @@
 #include "setup/installer_launch.h"
 #include "tools/tracecap/debug_capture.h"
 
+using namespace qarv;
+
 namespace {
 
 std::wstring SystemProgram() {

@@ -22,6 +22,8 @@
 #include "res/resource_ids.h"
 #include "tests/support/window_probe.h"
 
+using namespace qarv;
+
 // Every allocation through operator new on the thread named here fails, as on a machine out of
 // memory. 0: none fails.
 std::atomic<DWORD> g_failAllocationsOnThread{0};

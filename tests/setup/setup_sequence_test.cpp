@@ -22,6 +22,8 @@
 #include "tests/support/registry_fixture.h"
 #include "tests/support/window_probe.h"
 
+using namespace qarv;
+
 namespace {
 
 using qarv::test::MessageBoxSeen;

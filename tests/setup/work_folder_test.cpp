@@ -16,6 +16,8 @@
 #include "tests/support/file_tree.h"
 #include "tests/support/installed_temp_folder.h"
 
+using namespace qarv;
+
 namespace {
 
 constexpr ULONGLONG kFourGiB = 0x100000000ull;
@@ -385,11 +387,11 @@ TEST(WorkFolderCreation, CreatedFolderIsClosedToEveryoneElse) {
     EXPECT_TRUE(grantsEveryone(folder));  // what default rights look like here
     RemoveDirectoryW(folder.c_str());
 
-    ASSERT_EQ(CreateWorkFolder(folder), 1);
+    ASSERT_TRUE(CreateAndHoldWorkFolder(folder));
     EXPECT_FALSE(grantsEveryone(folder));
     // An existing folder is never taken over: its rights are not ours.
-    EXPECT_EQ(CreateWorkFolder(folder), 0);
-    EXPECT_EQ(CreateWorkFolder(L""), 0);
+    EXPECT_FALSE(CreateAndHoldWorkFolder(folder));
+    EXPECT_FALSE(CreateAndHoldWorkFolder(L""));
     RemoveDirectoryW(folder.c_str());
 }
 
@@ -535,7 +537,7 @@ TEST(WorkFolderReal, SpareDriveScanOnMountedDrives) {
     EXPECT_EQ(FindSpareFixedDrive(WindowsRoot()), L"E:");
 
     const std::wstring folder = MakeDatedFolderName(L"E:");
-    ASSERT_EQ(CreateWorkFolder(folder), 1) << folder.c_str();
+    ASSERT_TRUE(CreateAndHoldWorkFolder(folder)) << folder.c_str();
     EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryW(folder.c_str());
 }

@@ -45,22 +45,6 @@ std::vector<HWND> FindTopLevelWindows(DWORD processId, const wchar_t* className,
     return search.found;
 }
 
-HWND WaitForTopLevelWindow(DWORD processId, const wchar_t* className, const wchar_t* caption, DWORD timeoutMs) {
-    HWND found = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND window : FindTopLevelWindows(processId, className, caption)) {
-                if (IsWindowVisible(window)) {
-                    found = window;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeoutMs);
-    return found;
-}
-
 std::wstring WindowText(HWND window) {
     // WM_GETTEXT with a time-out: a hung target must not hang the test.
     wchar_t text[4096] = {};

@@ -12,9 +12,6 @@ namespace qarv::test {
 // Top-level windows of `processId` (0: any process) whose class and caption match (null: any).
 std::vector<HWND> FindTopLevelWindows(DWORD processId, const wchar_t* className, const wchar_t* caption);
 
-// Polls until a matching visible top-level window exists, or returns null after `timeoutMs`.
-HWND WaitForTopLevelWindow(DWORD processId, const wchar_t* className, const wchar_t* caption, DWORD timeoutMs);
-
 std::wstring WindowText(HWND window);
 std::wstring ControlText(HWND dialog, int controlId);
 std::wstring WindowClass(HWND window);

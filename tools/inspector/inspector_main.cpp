@@ -216,7 +216,7 @@ int Inspect(const std::string& path, bool offsetsOnly) {
 
     std::vector<std::uint8_t> cabinetBytes(file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset),
                                            file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset + resource.size));
-    DescramblePayload(cabinetBytes.data(), cabinetBytes.size());
+    qarv::DescramblePayload(cabinetBytes.data(), cabinetBytes.size());
     const ByteView bytes(cabinetBytes.data(), cabinetBytes.size());
 
     Cabinet cabinet;

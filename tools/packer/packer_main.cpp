@@ -84,14 +84,14 @@ std::vector<std::uint8_t> ReadCabinetFile(const std::string& path, const char* w
     struct stat info {};
     if (fstat(fd, &info) != 0) throw PackerError(cannot + ": " + ErrorText());
     const std::uint64_t statedSize = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-    if (statedSize > kLargestPayload) CheckPayloadSize(statedSize, source);
+    if (statedSize > qarv::kLargestPayload) CheckPayloadSize(statedSize, source);
     // Installers run to hundreds of megabytes: large reads, room for the last (empty) one, and a
     // file that grows meanwhile is read only up to one byte past the limit.
     constexpr std::uint64_t kReadSize = 1 << 20;
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(statedSize + kReadSize));
     for (;;) {
-        const std::uint64_t room = kLargestPayload + 1 - bytes.size();
+        const std::uint64_t room = qarv::kLargestPayload + 1 - bytes.size();
         const std::size_t want = static_cast<std::size_t>(room < kReadSize ? room : kReadSize);
         const std::size_t at = bytes.size();
         bytes.resize(at + want);
@@ -102,7 +102,7 @@ std::vector<std::uint8_t> ReadCabinetFile(const std::string& path, const char* w
         }
         if (got < 0) throw PackerError(cannot + ": " + ErrorText());
         bytes.resize(at + static_cast<std::size_t>(got));
-        if (got == 0 || bytes.size() > kLargestPayload) break;
+        if (got == 0 || bytes.size() > qarv::kLargestPayload) break;
     }
     CheckPayloadSize(bytes.size(), source);
     return bytes;
@@ -302,9 +302,9 @@ int Pack(const Options& options) {
     const std::string programDigest = tools::HexBytes(md5.Finish());
 
     std::vector<std::uint8_t> payload = cabinet;
-    ScramblePayload(payload.data(), payload.size());
+    qarv::ScramblePayload(payload.data(), payload.size());
     std::vector<std::uint8_t> roundTrip = payload;
-    DescramblePayload(roundTrip.data(), roundTrip.size());
+    qarv::DescramblePayload(roundTrip.data(), roundTrip.size());
     if (roundTrip != cabinet || (payload == cabinet && !cabinet.empty())) {
         throw PackerError("round trip failed: descrambling the payload does not give the cabinet back");
     }
@@ -320,12 +320,12 @@ int Pack(const Options& options) {
                     tools::FormatAttributes(entry.attributes).c_str(), tools::DescribeDosDateTime(entry.date, entry.time).c_str(),
                     i + 1 == entries.size() ? "  <- program to start (closed last)" : "");
     }
-    const std::size_t chunks = PayloadChunkCount(payload.size());
-    const std::uint32_t lastChunk = PayloadChunkLength((chunks - 1) * kPayloadChunkSize, payload.size());
+    const std::size_t chunks = qarv::PayloadChunkCount(payload.size());
+    const std::uint32_t lastChunk = qarv::PayloadChunkLength((chunks - 1) * qarv::kPayloadChunkSize, payload.size());
     std::printf("  cabinet      %zu bytes, %zu files\n", cabinet.size(), entries.size());
     std::printf("  payload      %s: %zu bytes in %zu chunks (%zu of %u bytes, last %u bytes)\n",
-                options.output.c_str(), payload.size(), chunks, lastChunk == kPayloadChunkSize ? chunks : chunks - 1,
-                kPayloadChunkSize, lastChunk);
+                options.output.c_str(), payload.size(), chunks, lastChunk == qarv::kPayloadChunkSize ? chunks : chunks - 1,
+                qarv::kPayloadChunkSize, lastChunk);
     std::printf("  round trip   ok\n");
     std::printf("  program MD5  %s  %s\n", programDigest.c_str(), program.name.c_str());
     return 0;

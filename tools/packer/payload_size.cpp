@@ -11,17 +11,17 @@
 namespace packer {
 
 void CheckPayloadSize(std::uint64_t size, const std::string& what) {
-    if (size > kLargestPayload) {
+    if (size > qarv::kLargestPayload) {
         throw PackerError(what + " makes a payload of " + std::to_string(size) +
-                          " bytes; the launcher carries at most " + std::to_string(kLargestPayload) +
+                          " bytes; the launcher carries at most " + std::to_string(qarv::kLargestPayload) +
                           " bytes: a 32-bit process, it holds the payload twice in its address space");
     }
-    if (size > kLargestPayloadOn32BitWindows) {
+    if (size > qarv::kLargestPayloadOn32BitWindows) {
         std::fprintf(stderr,
                      "qarv-packer: warning: the payload's %" PRIu64 " bytes are more than 32-bit Windows holds (%" PRIu64
                      " bytes): the launcher runs on 64-bit Windows (Vista x64 and later) only; on 32-bit Windows "
                      "(Vista, 7, 8, 8.1, 10) it ends with its setup error (exit code 1603)\n",
-                     size, kLargestPayloadOn32BitWindows);
+                     size, qarv::kLargestPayloadOn32BitWindows);
     }
 }
 

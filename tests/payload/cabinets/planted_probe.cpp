@@ -8,6 +8,8 @@
 
 #include "payload/cabinet_extractor.h"
 
+using namespace qarv;
+
 int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && std::wcscmp(argv[1], L"--search-path") == 0) {
         HMODULE module = LoadLibraryA("Cabinet.dll");

@@ -15,6 +15,8 @@
 #include "tests/support/cabinet_handmade.h"
 #include "tests/support/payload_probe_module.h"
 
+using namespace qarv;
+
 namespace {
 
 using namespace qarv::payload_test;
