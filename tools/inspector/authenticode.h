@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "byte_view.h"
 
@@ -20,17 +21,27 @@ enum class SignatureStatus {
     kUnreadable,   // a certificate table that is damaged, or signed in a way not checked here
 };
 
-struct SignatureCheck {
+// One signature's signer and timestamp: the primary signature's, or a nested one's.
+struct SignerDetails {
+    std::string digestAlgorithm;     // "SHA-256", or the algorithm's object identifier
+    std::string signer;              // the signer's subject, "CN=..., O=..., C=..."
+    std::string certificateSha256;   // the signer's certificate's fingerprint, "AB:CD:..."
+    bool timestamped = false;        // a countersignature from a timestamp server is present
+    std::string timestampKind;       // "RFC 3161" or "countersignature"
+    std::string timestampTime;       // "2026-12-10 12:05:46 UTC"; empty where it cannot be read
+    std::string timestampAuthority;  // the timestamp signer's subject; empty where it is not in the file
+};
+
+struct SignatureCheck : SignerDetails {
     SignatureStatus status = SignatureStatus::kNone;
     std::string problem;  // what is wrong, for kMismatch and kUnreadable
     std::uint64_t tableOffset = 0;
     std::uint32_t tableSize = 0;
-    std::string digestAlgorithm;    // "SHA-256", or the algorithm's object identifier
-    std::string signer;             // the signer's subject, "CN=..., O=..., C=..."
-    std::string certificateSha256;  // the signer's certificate's fingerprint, "AB:CD:..."
-    std::string signedDigest;       // hexadecimal, as the signature carries it
-    std::string fileDigest;         // hexadecimal, as computed from the file
-    bool timestamped = false;       // a countersignature from a timestamp server is present
+    std::string signedDigest;  // hexadecimal, as the signature carries it
+    std::string fileDigest;    // hexadecimal, as computed from the file
+    // Signatures nested in the primary one (a second signature added beside it), in file order;
+    // their digests are not checked here.
+    std::vector<SignerDetails> nested;
 };
 
 // Reads the certificate table of the PE image in `file` and recomputes the Authenticode image
