@@ -58,15 +58,26 @@ grep -qx "            timestamp    $stamped_at, RFC 3161, by CN=Qarv Test Time A
   fail "the inspector does not give the timestamp's time ($stamped_at) and authority"
 "$inspector" plain.exe >inspect.txt 2>&1 || fail "inspector on the launcher without a timestamp: $(cat inspect.txt)"
 grep -qx "            timestamp    none" inspect.txt || fail "the inspector does not say there is no timestamp"
-# A second signature nested in the first (SHA-1, timestamped by the authority): one report per signature.
-osslsigncode sign -nest -pkcs12 signing.pfx -pass "$QARV_SIGN_PASSWORD" -h sha1 -ts "$tsa_url" -in stamped.exe \
-  -out nested.exe >nested.log 2>&1 || fail "osslsigncode could not nest a signature: $(cat nested.log)"
-"$inspector" nested.exe >inspect.txt 2>&1 || fail "inspector on the launcher with a nested signature: $(cat inspect.txt)"
-grep -A4 '^  nested 1  Authenticode, SHA-1, timestamped$' inspect.txt >nested.txt || fail "no nested SHA-1 signature reported"
+# --dual: a SHA-1 signature (for Windows Vista) with a SHA-256 one nested in it, both timestamped;
+# osslsigncode verifies both, and the inspector reports each and checks the SHA-256 digest.
+"$sign" --dual --ca-file "$tsa_root" --timestamp "$tsa_url" signing.pfx unsigned.exe dual.exe >dual.out 2>&1 ||
+  fail "signing with --dual failed: $(cat dual.out)"
+grep -q "signature    Authenticode SHA-1 with a nested SHA-256 signature, verified by osslsigncode; timestamped by $tsa_url at " \
+  dual.out || fail "the --dual report: $(cat dual.out)"
+verifies dual.exe "$expired" || fail "the dual signature does not verify after the certificate expired: $(cat verify.txt)"
+[ "$(grep -c '^Signature verification: ok' verify.txt)" = 2 ] || fail "osslsigncode does not verify two signatures: $(cat verify.txt)"
+"$inspector" dual.exe >inspect.txt 2>&1 || fail "inspector on the dual-signed launcher: exit $?: $(cat inspect.txt)"
+grep -q '^            Authenticode, SHA-1, timestamped$' inspect.txt || fail "the primary SHA-1 signature is not reported"
+grep -A5 '^  nested 1  Authenticode, SHA-256, timestamped$' inspect.txt >nested.txt || fail "no nested SHA-256 signature reported"
 grep -qx "            signer       CN=Qarv Test Signing, O=Qarv Test, C=VN" nested.txt || fail "the nested signer is not named"
 grep -Eq "^            timestamp    [0-9-]+ [0-9:]+ UTC, RFC 3161, by CN=Qarv Test Time Authority" nested.txt ||
   fail "the nested signature's timestamp is not reported: $(cat nested.txt)"
-grep -q '^            Authenticode, SHA-256, timestamped$' inspect.txt || fail "the primary signature is not reported first"
+grep -q 'digest       matches the file (.*), by the nested SHA-256 signature' inspect.txt ||
+  fail "the inspector does not check the nested SHA-256 digest: $(cat inspect.txt)"
+cp dual.exe dual-changed.exe
+printf 'Q' | dd of=dual-changed.exe bs=1 seek=4096 conv=notrunc 2>/dev/null
+"$inspector" dual-changed.exe >inspect.txt 2>&1; got=$?
+[ $got = 9 ] || fail "a dual-signed launcher changed after signing: inspector exit $got, expected 9"
 
 # No server answers: the command fails after each bound, names them, and leaves nothing behind,
 # whether signing into a new file or in place.
@@ -82,7 +93,7 @@ for output in out.exe in-place.exe; do
 done
 [ ! -e out.exe ] || fail "a file is left at the output path"
 cmp -s in-place.exe unsigned.exe || fail "failing in place changed the launcher"
-# Twice so far: the signature and the one nested in it.
-[ "$(wc -l <authority/answered.log)" = 2 ] || fail "the authority was asked when it was not named"
+# Three times so far: the first signature and the two of --dual.
+[ "$(wc -l <authority/answered.log)" = 3 ] || fail "the authority was asked when it was not named"
 tsa_stop
 finish "timestamp"

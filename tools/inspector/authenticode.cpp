@@ -394,6 +394,8 @@ void Checker::ReadTimestampsAndNested(const SignedParts& parts, SignerDetails& d
                     if (!DerReader(nestedParts.content).Expect(der::kSequence, indirect) ||
                         !ReadIndirectData(indirect.value, nested.digestAlgorithm, digest)) {
                         nested.digestAlgorithm = "an unreadable algorithm";
+                    } else {
+                        nested.signedDigest = HexBytes(digest.data(), digest.size());
                     }
                     if (!FindCertificate(nestedParts.certificates, nestedParts.issuer, nestedParts.serial, nested.signer,
                                          nested.certificateSha256)) {
@@ -458,14 +460,24 @@ SignatureCheck Checker::Run() {
         return Unreadable("damaged signature: the certificate table holds no readable Authenticode PKCS#7 signature");
     }
     if (m_check.signer.empty()) m_check.signer = "(the signer's certificate is not in the signature)";
+    std::string signedDigest = m_check.signedDigest;
     if (m_check.digestAlgorithm != "SHA-256") {
-        return Unreadable("signed with " + m_check.digestAlgorithm + "; only SHA-256 signatures are checked here");
+        // A SHA-1 signature for older Windows with a SHA-256 one nested in it: the nested one's
+        // digest is checked (its signed attributes are left to osslsigncode).
+        for (std::size_t i = 0; i < m_check.nested.size() && m_check.nestedChecked == 0; ++i) {
+            if (m_check.nested[i].digestAlgorithm == "SHA-256") m_check.nestedChecked = i + 1;
+        }
+        if (m_check.nestedChecked == 0) {
+            return Unreadable("signed with " + m_check.digestAlgorithm + "; only SHA-256 signatures are checked here");
+        }
+        signedDigest = m_check.nested[m_check.nestedChecked - 1].signedDigest;
+        m_attributeDigest = ByteView();
     }
     m_check.fileDigest = FileDigest(layout);
-    if (m_check.fileDigest != m_check.signedDigest) {
+    if (m_check.fileDigest != signedDigest) {
         m_check.status = SignatureStatus::kMismatch;
         m_check.problem = "the file changed after signing: its digest is " + m_check.fileDigest + ", the signed digest " +
-                          m_check.signedDigest;
+                          signedDigest;
         return m_check;
     }
     if (m_attributeDigest.size() != 0) {

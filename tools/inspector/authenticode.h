@@ -4,6 +4,7 @@
 // signed file from an unsigned one and from one changed after signing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ struct SignerDetails {
     std::string timestampKind;       // "RFC 3161" or "countersignature"
     std::string timestampTime;       // "2026-12-10 12:05:46 UTC"; empty where it cannot be read
     std::string timestampAuthority;  // the timestamp signer's subject; empty where it is not in the file
+    std::string signedDigest;        // hexadecimal, as the signature carries it
 };
 
 struct SignatureCheck : SignerDetails {
@@ -37,11 +39,12 @@ struct SignatureCheck : SignerDetails {
     std::string problem;  // what is wrong, for kMismatch and kUnreadable
     std::uint64_t tableOffset = 0;
     std::uint32_t tableSize = 0;
-    std::string signedDigest;  // hexadecimal, as the signature carries it
-    std::string fileDigest;    // hexadecimal, as computed from the file
-    // Signatures nested in the primary one (a second signature added beside it), in file order;
-    // their digests are not checked here.
+    std::string fileDigest;  // hexadecimal, as computed from the file
+    // Signatures nested in the primary one (a second signature added beside it), in file order.
+    // Their digests are not checked here, except where the primary one is not SHA-256: then the
+    // first SHA-256 nested signature's digest is the one checked (nestedChecked is its index + 1).
     std::vector<SignerDetails> nested;
+    std::size_t nestedChecked = 0;
 };
 
 // Reads the certificate table of the PE image in `file` and recomputes the Authenticode image

@@ -39,7 +39,8 @@ void PrintSignature(const SignatureCheck& check) {
     }
     switch (check.status) {
         case SignatureStatus::kMatches:
-            std::printf("            digest       matches the file (%s)\n", check.fileDigest.c_str());
+            std::printf("            digest       matches the file (%s)%s\n", check.fileDigest.c_str(),
+                        check.nestedChecked != 0 ? ", by the nested SHA-256 signature" : "");
             break;
         case SignatureStatus::kMismatch:
             std::printf("            digest       DOES NOT MATCH: %s\n", check.problem.c_str());
@@ -51,7 +52,8 @@ void PrintSignature(const SignatureCheck& check) {
     for (std::size_t i = 0; i < check.nested.size(); ++i) {
         std::printf("  nested %u  ", static_cast<unsigned>(i + 1));
         PrintSigner(check.nested[i]);
-        std::printf("            digest       not checked (a nested signature)\n");
+        std::printf("            digest       %s\n", i + 1 == check.nestedChecked ? "the one checked above"
+                                                                                : "not checked (a nested signature)");
     }
 }
 

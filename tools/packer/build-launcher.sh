@@ -4,6 +4,7 @@
 #   tools/packer/build-launcher.sh INSTALLER.cab
 #   tools/packer/build-launcher.sh INSTALLER-FOLDER PROGRAM-TO-START.exe
 #   ... --sign CERT.pfx [--password-file FILE] [--timestamp URL]...   and sign it (Authenticode)
+#   ... --dual  a SHA-1 signature with a SHA-256 one nested in it, for Windows Vista (launcher only)
 #   ... --msi   and write "QarvPro 2009 Setup.msi" beside it, for Group Policy (signed with it)
 #
 # Prints the packer's report (files, sizes, chunks, the program's MD5) and where the launcher is.
@@ -28,7 +29,7 @@ declare +x sign_password sign_password_given
 set -euo pipefail +a
 source "$(dirname "$0")/../../scripts/lib.sh"
 
-sign_options=() certificate="" msi=0
+sign_options=() certificate="" msi=0 dual_option=()
 arguments=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -37,14 +38,15 @@ while [ $# -gt 0 ]; do
             if [ "$1" = --sign ]; then certificate="$2"; else sign_options+=("$1" "$2"); fi
             shift 2 ;;
         --msi) msi=1; shift ;;
+        --dual) dual_option=(--dual); shift ;;
         --*) [ "$1" = --help ] || echo "unknown option $1" >&2
-             sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+             sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
         *) arguments+=("$1"); shift ;;
     esac
 done
 set -- "${arguments[@]}"
 if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ ${#sign_options[@]} -gt 0 ] && [ -z "$certificate" ]; }; then
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 fi
 source_path=$(realpath -e -- "$1") || { echo "no such installer: $1" >&2; exit 1; }
@@ -90,7 +92,7 @@ cmake --build "$dir" --target launcher -j"$(nproc)" >"$dir.build.log" 2>&1 \
     || { grep -E 'error|Error' "$dir.build.log" | head -n 40 >&2; exit 1; }
 if [ -n "$certificate" ]; then
     # Signed in place: a failed signing leaves the unsigned launcher, which is never the release.
-    sign "${sign_options[@]}" "$certificate" "$launcher" || { rm -f "$launcher"; exit 1; }
+    sign "${sign_options[@]}" "${dual_option[@]}" "$certificate" "$launcher" || { rm -f "$launcher"; exit 1; }
 fi
 if [ $msi = 1 ]; then
     # Around the signed launcher, then signed itself, once (Windows reads one signature on a package).

@@ -13,6 +13,8 @@
 #                         most QARV_TIMESTAMP_SECONDS (30), and the first that answers is used
 #   --ca-file FILE        trusted roots (PEM) for the verification, beside the .pfx's certificates
 #                         and the system's bundle
+#   --dual                a SHA-1 signature with a SHA-256 one nested in it, both timestamped
+#                         alike, for Windows Vista, which reads no SHA-256 file digest
 #   --check               only open the certificate and check that it can sign code
 #
 # SIGNED.exe defaults to LAUNCHER.exe (signed in place). The signature is written under a
@@ -40,10 +42,10 @@ QARV_ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 readonly kProduct="QarvPro 2009 Setup"
 readonly kProductUrl="https://www.qarv.com.vn/qarvpro2009"
 
-usage() { sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//' >&2; exit "${1:-2}"; }
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit "${1:-2}"; }
 die() { echo "sign-launcher: $*" >&2; exit 1; }
 
-password_file="" ca_file="" check_only=0
+password_file="" ca_file="" check_only=0 dual=0
 timestamps=()
 timestamp_seconds="${QARV_TIMESTAMP_SECONDS:-30}"
 positional=()
@@ -53,6 +55,7 @@ while [ $# -gt 0 ]; do
         --timestamp) [ $# -ge 2 ] || usage; timestamps+=("$2"); shift 2 ;;
         --ca-file) [ $# -ge 2 ] || usage; ca_file="$2"; shift 2 ;;
         --check) check_only=1; shift ;;
+        --dual) dual=1; shift ;;
         --pass*|-pass*)
             echo "sign-launcher: a password is never given on the command line (it would show in the process list):" \
                  "set QARV_SIGN_PASSWORD or use --password-file FILE" >&2
@@ -195,30 +198,34 @@ fi
 
 pass_options=()
 trace_off; [ -z "$password" ] || pass_options=(-readpass /dev/stdin); trace_on
-# sign_with OPTIONS...: one signing attempt into the temporary file, its output in sign.log; one
-# that asks a timestamp server is bounded.
+# sign_with INPUT OUTPUT DIGEST OPTIONS...: one signing attempt, its output in sign.log; one that
+# asks a timestamp server is bounded.
 sign_with() {
-    local bound=()
-    [ "$1" != -ts ] || bound=(timeout --kill-after=5 "$timestamp_seconds")
-    rm -f "$temporary"
-    give_password '' | "${bound[@]}" osslsigncode sign -pkcs12 "$certificate" "${pass_options[@]}" -h sha256 \
-        -n "$kProduct" -i "$kProductUrl" "$@" -in "$launcher" -out "$temporary" >"$work/sign.log" 2>&1
+    local input="$1" out="$2" digest="$3" bound=()
+    shift 3
+    [[ " $* " != *" -ts "* ]] || bound=(timeout --kill-after=5 "$timestamp_seconds")
+    rm -f "$out"
+    give_password '' | "${bound[@]}" osslsigncode sign -pkcs12 "$certificate" "${pass_options[@]}" -h "$digest" \
+        -n "$kProduct" -i "$kProductUrl" "$@" -in "$input" -out "$out" >"$work/sign.log" 2>&1
 }
+# signature INPUT OUTPUT DIGEST [-nest]: a signature with a timestamp from the first server that
+# answers (in the order given, each bounded), or at the reproducible signing time without one.
 timestamped_by=""
-if [ ${#timestamps[@]} -eq 0 ]; then
-    if ! sign_with -time "$signing_time"; then
+signature() {
+    local input="$1" out="$2" digest="$3" url status
+    shift 3
+    if [ ${#timestamps[@]} -eq 0 ]; then
+        sign_with "$input" "$out" "$digest" "$@" -time "$signing_time" && return 0
         echo "sign-launcher: osslsigncode could not sign $launcher:" >&2
         show_log "$work/sign.log"
         exit 1
     fi
-else
-    # The servers in the order given, each bounded: the first that answers timestamps the signature.
     for url in "${timestamps[@]}"; do
         status=0
-        sign_with -ts "$url" || status=$?
+        sign_with "$input" "$out" "$digest" "$@" -ts "$url" || status=$?
         if [ $status = 0 ]; then
             timestamped_by="$url"
-            break
+            return 0
         elif [ $status = 124 ] || [ $status = 137 ]; then
             echo "sign-launcher: the timestamp server $url did not answer within $timestamp_seconds s" >&2
         else
@@ -226,11 +233,19 @@ else
             show_log "$work/sign.log"
         fi
     done
-    if [ -z "$timestamped_by" ]; then
-        echo "sign-launcher: osslsigncode could not sign $launcher: no timestamp server answered" \
-             "(${timestamps[*]})" >&2
-        exit 1
-    fi
+    echo "sign-launcher: osslsigncode could not sign $launcher: no timestamp server answered" \
+         "(${timestamps[*]})" >&2
+    exit 1
+}
+if [ $dual = 1 ]; then
+    # SHA-1 first, which Windows Vista reads; SHA-256 nested in it, which Windows 7 and later read.
+    signature "$launcher" "$temporary_folder/sha1" sha1
+    signature "$temporary_folder/sha1" "$temporary" sha256 -nest
+    rm -f "$temporary_folder/sha1"
+    kind="Authenticode SHA-1 with a nested SHA-256 signature"
+else
+    signature "$launcher" "$temporary" sha256
+    kind="Authenticode SHA-256"
 fi
 
 # Verified against the .pfx's own certificates (a test certificate is its own root), any roots
@@ -241,7 +256,8 @@ verify_options=(-CAfile "$work/trusted.pem" -TSA-CAfile "$work/trusted.pem")
 verify_help=$(osslsigncode verify --help 2>&1 || true)
 [[ "$verify_help" != *-ignore-crl* ]] || verify_options+=(-ignore-crl)
 if ! osslsigncode verify "${verify_options[@]}" -in "$temporary" >"$work/verify.log" 2>&1 ||
-        ! grep -q '^Signature verification: ok' "$work/verify.log"; then
+        ! grep -q '^Signature verification: ok' "$work/verify.log" ||
+        grep -q '^Signature verification: failed' "$work/verify.log"; then
     echo "sign-launcher: the signature on $launcher does not verify:" >&2
     grep -E 'verification|MISMATCH|[Ee]rror|Failed' "$work/verify.log" >"$work/verify.short" || true
     show_log "$work/verify.short"
@@ -261,4 +277,4 @@ partial=""
 
 echo "  signed by    $subject"
 echo "  certificate  SHA-256 $fingerprint"
-echo "  signature    Authenticode SHA-256, verified by osslsigncode; $time_note"
+echo "  signature    $kind, verified by osslsigncode; $time_note"
