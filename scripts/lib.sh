@@ -4,7 +4,7 @@
 QARV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QARV_PACKAGES="cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
 googletest wine wine64 gcab cabextract xvfb x11-utils imagemagick fonts-dejavu-core python3 zlib1g-dev libz-mingw-w64-dev \
-openssl osslsigncode nettle-dev libmspack-dev clang libclang-rt-14-dev"
+openssl osslsigncode wixl msitools nettle-dev libmspack-dev clang libclang-rt-14-dev"
 QARV_WINE=/usr/lib/wine/wine64
 QARV_WINESERVER=/usr/lib/wine/wineserver
 QARV_PIDS=()

@@ -5,7 +5,7 @@
 # Signs this build's launcher (demo payload) and checks the signature with osslsigncode and the
 # inspector; a launcher changed after signing fails both; a wrong password, a missing file and a
 # certificate not for code signing each fail with a message and leave nothing at the output path;
-# the password never reaches a command line or the output. Leaves signed-x86_64.exe (and
+# the password never reaches a command line, the output or a trace. Leaves signed-x86_64.exe (and
 # signed-i686.exe) in WORKDIR for the Wine runs (signed_launcher_run_test.cpp).
 set -u
 . "$(dirname "$0")/../support/failure_count.sh"
@@ -66,9 +66,14 @@ leaks() { grep -F -l -- "$password" "$@" 2>/dev/null; }
 
 # --- Signing ----------------------------------------------------------------------------------
 cp "$launcher" unsigned.exe
-QARV_SIGN_PASSWORD="$password" SOURCE_DATE_EPOCH=1237192200 spied "$sign" signing.pfx unsigned.exe signed-x86_64.exe \
-  >sign.out 2>sign.err || fail "signing failed: $(cat sign.err)"
+# Traced as bash -x traces every script it starts (SHELLOPTS=xtrace): the trace never shows the password.
+QARV_SIGN_PASSWORD="$password" SOURCE_DATE_EPOCH=1237192200 spied env SHELLOPTS=xtrace "$sign" signing.pfx unsigned.exe \
+  signed-x86_64.exe >sign.out 2>sign.err || fail "signing failed: $(cat sign.err)"
 cat sign.out
+grep -q '^+.* osslsigncode sign ' sign.err || fail "the signing command was not traced: $(head -n 5 sign.err)"
+# The signed file is written into a folder of a name no one can foresee, made by mktemp beside it.
+grep -q '^mktemp -d .*\./\.signed-x86_64\.exe\.XXX' command-lines.log ||
+  fail "the temporary folder beside the output is not made by mktemp: $(grep '^mktemp' command-lines.log)"
 grep -qx "  signed by    $subject" sign.out || fail "the report does not name the signer: $(cat sign.out)"
 grep -qx "  certificate  SHA-256 $fingerprint" sign.out || fail "the report does not give the certificate's fingerprint $fingerprint"
 grep -q 'no timestamp (signing time 2009-03-16 08:30:00 UTC)' sign.out || fail "the signing time is not SOURCE_DATE_EPOCH's"
@@ -232,18 +237,27 @@ leaks release.out && fail "build-launcher.sh printed the password"
 [ ! -e release/CMakeCache.txt ] || fail "build-launcher.sh built before it checked the certificate"
 # The release command end to end, its build played by the cmake stand-in: the password reaches no
 # program but openssl and osslsigncode (on their standard input), and the launcher is signed.
+# Traced, the release command and the signing command it runs: the trace never shows the password.
 QARV_RELEASE_DIR="$work/release" QARV_SIGN_PASSWORD="$password" SOURCE_DATE_EPOCH=1237192200 \
-  spied "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx >release.out 2>&1 ||
+  spied env SHELLOPTS=xtrace "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx --msi >release.out 2>&1 ||
   fail "build-launcher.sh: $(cat release.out)"
+grep -q '^+* *sign_password_given=1' release.out || fail "the release command was not traced"
+leaks release.out && fail "the traced release command printed the password"
 grep -q '^cmake --build .* --target launcher' command-lines.log || fail "build-launcher.sh did not reach the build"
 osslsigncode verify -CAfile signing.pem -in "release/bin/QarvPro 2009 Setup.exe" >/dev/null 2>&1 ||
   fail "build-launcher.sh did not leave a signed launcher"
+# With --msi, the package beside the launcher, signed too; both signatures reported.
+osslsigncode verify -CAfile signing.pem -in "release/bin/QarvPro 2009 Setup.msi" >/dev/null 2>&1 ||
+  fail "build-launcher.sh --msi did not leave a signed package"
+[ "$(grep -c '^  signature    Authenticode SHA-256, verified' release.out)" = 2 ] ||
+  fail "build-launcher.sh --msi does not report both signatures"
 seen "build-launcher.sh"
 # Signing that fails after the build leaves no launcher, not even the unsigned one.
 QARV_RELEASE_DIR="$work/release" QARV_SIGN_PASSWORD="$password" SOURCE_DATE_EPOCH=1237192200 \
-  spied "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx --timestamp http://127.0.0.1:9/ \
+  spied "$tools/build-launcher.sh" "$work/spy" osslsigncode --sign signing.pfx --timestamp http://127.0.0.1:9/ --msi \
   >release.out 2>&1 && fail "build-launcher.sh with an unreachable timestamp server: exit 0"
 [ ! -e "release/bin/QarvPro 2009 Setup.exe" ] || fail "build-launcher.sh left the unsigned launcher after signing failed"
+[ ! -e "release/bin/QarvPro 2009 Setup.msi" ] || fail "build-launcher.sh left a package after signing failed"
 seen "build-launcher.sh, signing failed"
 # No signing time: the release command stops before it builds.
 env -u SOURCE_DATE_EPOCH PATH="$work/nogit:$work/spy:$PATH" QARV_RELEASE_DIR="$work/release-untimed" \

@@ -1,6 +1,10 @@
 // Signed launchers run end to end as unsigned ones do: the signature is appended after the image,
 // outside the resources, so the payload and its offsets are untouched. The launchers are signed by
 // tests/packer/sign_launcher_test.sh (ctest: packer_sign_launcher) with a test certificate.
+// The Windows Installer packages around them (tests/packer/msi_test.sh, ctest: packer_msi_build)
+// install, run and remove the launcher under Wine's msiexec, started where nobody is at the screen
+// as Group Policy starts it at boot; their exit codes are read here, inside Windows, since a Unix
+// exit status keeps only 8 bits of them.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,6 +14,7 @@
 
 #include "common/unique_handle.h"
 #include "tests/support/file_tree.h"
+#include "tests/support/hidden_window_station.h"
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/registry_fixture.h"
 
@@ -102,6 +107,116 @@ TEST_F(SignedLauncherRun, I686LauncherInstallsTheProductUnderWow64) {
     RunToTheEnd(program, lines);
     EXPECT_TRUE(WaitUntil([] { return Registry32::ProductInstalled(); }, 30000))
         << "the 32-bit demo installer did not install the product";
+}
+
+// The packages, as tests/packer/msi_test.sh leaves them.
+std::wstring Package(const char* name) {
+    return FromUnixPath(std::string(QARV_MSI_PACKAGES) + "/" + name + ".msi");
+}
+
+class MsiPackage : public SignedLauncherRun {
+protected:
+    void SetUp() override {
+        SignedLauncherRun::SetUp();
+        ClearPendingFileRenames();
+        wchar_t folder[MAX_PATH] = {};
+        // A 32-bit package installs into the 32-bit Program Files, on 64-bit Windows "(x86)".
+        ASSERT_NE(GetEnvironmentVariableW(L"ProgramFiles(x86)", folder, MAX_PATH), 0u);
+        m_folder = std::wstring(folder) + L"\\QarvPro 2009 Setup";
+        m_installed = m_folder + L"\\QarvPro 2009 Setup.exe";
+        GetTempPathW(MAX_PATH, m_temp);
+    }
+    void TearDown() override {
+        // Whatever a failed test left installed goes, so that the next one starts clean.
+        if (PathExists(m_installed)) Msiexec(L"/x \"" + m_package + L"\" /qn", L"cleanup");
+        ClearPendingFileRenames();
+        SignedLauncherRun::TearDown();
+    }
+
+    // msiexec with `arguments`, on a desktop of a window station nobody sees (the launcher shows
+    // no box there), its verbose log to TEMP's qarv-msi-NAME.log (m_log); its exit code, or 0xDEAD
+    // when it did not end.
+    DWORD Msiexec(const std::wstring& arguments, const wchar_t* name) {
+        m_log = std::wstring(m_temp) + L"qarv-msi-" + name + L".log";
+        DeleteFileW(m_log.c_str());
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        HiddenWindowStation station;
+        EXPECT_TRUE(station.Ready());
+        DWORD exitCode = 0xDEAD;
+        if (!station.Run(std::wstring(system) + L"\\msiexec.exe", 240000, exitCode,
+                         arguments + L" /l*v \"" + m_log + L"\"")) {
+            ADD_FAILURE() << "msiexec " << arguments << " did not end within 240 s";
+        }
+        return exitCode;
+    }
+    std::string Log() const { return ReadAll(m_log); }
+
+    // Installs `package`: msiexec exits 0, the launcher is in place and has run (the installer's
+    // record, the run's reboot deletions).
+    void ExpectInstallRunsTheLauncher(const char* package, bool (*productInstalled)()) {
+        m_package = Package(package);
+        ASSERT_TRUE(PathExists(m_package)) << "no package: the packer_msi_build test makes it";
+        EXPECT_EQ(Msiexec(L"/i \"" + m_package + L"\" /qn", L"install"), 0u) << Log();
+        EXPECT_TRUE(PathExists(m_installed)) << "the launcher is not installed";
+        EXPECT_TRUE(WaitUntil(productInstalled, 30000)) << "the launcher did not run: no product record";
+        const std::vector<std::wstring> deletions = PendingDeletions();
+        ASSERT_EQ(deletions.size(), 3u) << "a complete run registers its program, its container and its folder";
+        for (const std::wstring& path : deletions) EXPECT_EQ(path.rfind(deletions.back(), 0), 0u) << path;
+        EXPECT_NE(Log().find("RunLauncher"), std::string::npos) << "the log does not name the custom action";
+    }
+
+    // Removes the package: msiexec exits 0; the launcher and its folder are gone, the product stays.
+    void ExpectRemovalLeavesTheProduct(bool (*productInstalled)()) {
+        EXPECT_EQ(Msiexec(L"/x \"" + m_package + L"\" /qn", L"remove"), 0u) << Log();
+        EXPECT_FALSE(PathExists(m_installed));
+        EXPECT_FALSE(PathExists(m_folder));
+        EXPECT_TRUE(productInstalled()) << "removing the package removed the product";
+    }
+
+    wchar_t m_temp[MAX_PATH] = {};
+    std::wstring m_package, m_folder, m_installed, m_log;
+};
+
+bool ProductInstalled64() { return HklmValueExists(L"SOFTWARE\\Qarv", L"szQarvDir"); }
+
+std::wstring RestartValue64() {
+    std::wstring value;
+    ReadHklmString(kRunKey, kRestartValueName, value);
+    // Stored quoted: "C:\...\QarvPro 2009 Setup.exe".
+    if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+TEST_F(MsiPackage, InstallsRunsAndRemovesTheLauncher) {
+    ExpectInstallRunsTheLauncher("x86_64", ProductInstalled64);
+    EXPECT_EQ(RestartValue64(), m_installed) << "the restart value does not name the installed launcher";
+    ExpectRemovalLeavesTheProduct(ProductInstalled64);
+}
+
+TEST_F(MsiPackage, AFailingLauncherFailsTheInstallAndRollsItBack) {
+    m_package = Package("failing");
+    ASSERT_TRUE(PathExists(m_package)) << "no package: the packer_msi_build test makes it";
+    const DWORD exitCode = Msiexec(L"/i \"" + m_package + L"\" /qn", L"failing");
+    // 1603 on Windows; Wine's msiexec reports a failed installation as 1627.
+    EXPECT_TRUE(exitCode == 1603 || exitCode == 1627) << "msiexec exit code " << exitCode << "\n" << Log();
+    EXPECT_FALSE(PathExists(m_installed)) << "the failed install was not rolled back";
+    EXPECT_FALSE(PathExists(m_folder));
+    EXPECT_FALSE(ProductInstalled64());
+    EXPECT_FALSE(PendingDeletions().empty()) << "the launcher did not run: a failed run registers what it wrote";
+}
+
+// The package as it ships, around the 32-bit launcher, which runs under WoW64.
+TEST_F(MsiPackage, I686LauncherInstallsUnderWow64) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    if (!PathExists(std::wstring(windows) + L"\\syswow64\\kernel32.dll")) {
+        GTEST_SKIP() << "32-bit Windows programs cannot run here (no syswow64): the i686 package was NOT installed";
+    }
+    if (!PathExists(Package("i686"))) GTEST_SKIP() << "no i686 package: this build has no QARV_I686_LAUNCHER";
+    Registry32::AllowTrace();
+    ExpectInstallRunsTheLauncher("i686", Registry32::ProductInstalled);
+    ExpectRemovalLeavesTheProduct(Registry32::ProductInstalled);
 }
 
 }  // namespace

@@ -32,8 +32,9 @@ DWORD HiddenWindowStation::Flags() const {
     return flags.dwFlags;
 }
 
-bool HiddenWindowStation::Run(const std::wstring& program, DWORD timeoutMs, DWORD& exitCode) const {
-    std::wstring commandLine = L"\"" + program + L"\"";
+bool HiddenWindowStation::Run(const std::wstring& program, DWORD timeoutMs, DWORD& exitCode,
+                              const std::wstring& arguments) const {
+    std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     std::vector<wchar_t> desktop(m_desktopPath.begin(), m_desktopPath.end());
     desktop.push_back(L'\0');
     STARTUPINFOW startup{};

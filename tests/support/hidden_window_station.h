@@ -22,9 +22,10 @@ public:
     // The station's UOI_FLAGS as the system reports them.
     DWORD Flags() const;
 
-    // Starts `program` on the desktop and waits at most `timeoutMs` for it to end. True with its
-    // exit code when it ended; false (and the process terminated) when it did not.
-    bool Run(const std::wstring& program, DWORD timeoutMs, DWORD& exitCode) const;
+    // Starts `program` (with `arguments` after its quoted name) on the desktop and waits at most
+    // `timeoutMs` for it to end. True with its exit code when it ended; false (and the process
+    // terminated) when it did not.
+    bool Run(const std::wstring& program, DWORD timeoutMs, DWORD& exitCode, const std::wstring& arguments = L"") const;
 
 private:
     HWINSTA m_station = nullptr;

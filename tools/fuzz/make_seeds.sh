@@ -3,6 +3,9 @@
 # cabinets from gcab and hand-made ones (reserve areas, two folders, LZX, blocks without a
 # checksum, files listed out of order), a small PE32 and PE32+ image carrying RT_RCDATA 129, the same image signed with a
 # throwaway certificate, and lists of names the launcher's rule accepts and refuses.
+# corpus/authenticode/dual-timestamped.p7 (a SHA-1 signature with a SHA-256 one nested in it, both
+# with RFC 3161 timestamps) is the certificate table of packer_sign_timestamp's dual.exe, which
+# needs that test's local timestamp authority; this script leaves it as it is.
 # Run again only to renew the seeds; the fuzzers' own finds stay in the build folder.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

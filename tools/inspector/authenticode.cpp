@@ -32,6 +32,11 @@ const char kOidSha256[] = "2.16.840.1.101.3.4.2.1";
 const char kOidMessageDigest[] = "1.2.840.113549.1.9.4";
 const char kOidCountersignature[] = "1.2.840.113549.1.9.6";
 const char kOidTimestampToken[] = "1.3.6.1.4.1.311.3.3.1";
+const char kOidNestedSignature[] = "1.3.6.1.4.1.311.2.4.1";
+const char kOidTstInfo[] = "1.2.840.113549.1.9.16.1.4";
+const char kOidSigningTime[] = "1.2.840.113549.1.9.5";
+constexpr std::uint8_t kUtcTime = 0x17;
+constexpr std::uint8_t kGeneralizedTime = 0x18;
 
 std::string Hex(std::uint64_t value) {
     char text[24];
@@ -116,6 +121,177 @@ bool NameText(ByteView name, std::string& text) {
     return true;
 }
 
+// A UTCTime or GeneralizedTime in UTC as "2026-12-10 12:05:46 UTC"; empty when it is not one.
+std::string TimeText(const DerElement& time) {
+    const std::size_t yearDigits = time.tag == kUtcTime ? 2 : time.tag == kGeneralizedTime ? 4 : 0;
+    const std::string text(reinterpret_cast<const char*>(time.value.data()), time.value.size());
+    if (yearDigits == 0 || text.size() < yearDigits + 11 || text.back() != 'Z') return "";
+    for (std::size_t i = 0; i < yearDigits + 10; ++i) {
+        if (text[i] < '0' || text[i] > '9') return "";
+    }
+    // Only GeneralizedTime carries fractions of a second: "...SS.fffZ".
+    const char after = text[yearDigits + 10];
+    if (!(after == 'Z' && text.size() == yearDigits + 11) && !(after == '.' && time.tag == kGeneralizedTime)) return "";
+    std::string year = text.substr(0, yearDigits);
+    if (yearDigits == 2) year = (year < "50" ? "20" : "19") + year;  // RFC 5280's reading of two digits
+    const std::string rest = text.substr(yearDigits, 10);
+    return year + "-" + rest.substr(0, 2) + "-" + rest.substr(2, 2) + " " + rest.substr(4, 2) + ":" + rest.substr(6, 2) +
+           ":" + rest.substr(8, 2) + " UTC";
+}
+
+// The parts of a PKCS#7 SignedData read here: its content and its first signer.
+struct SignedParts {
+    ByteView content;       // the encapsulated content, inside its [0]
+    ByteView certificates;  // the [0] certificates' value
+    ByteView issuer;        // the first signer's issuerAndSerialNumber, both whole elements
+    ByteView serial;
+    ByteView authenticated;    // [0] authenticatedAttributes' value
+    ByteView unauthenticated;  // [1] unauthenticatedAttributes' value
+};
+
+// SignerInfo { version, issuerAndSerialNumber, digestAlgorithm, [0] authenticatedAttributes,
+// digestEncryptionAlgorithm, encryptedDigest, [1] unauthenticatedAttributes }
+bool ReadSignerInfo(ByteView signerInfo, SignedParts& parts) {
+    DerElement element, issuerAndSerial, issuer, serial;
+    DerReader signer(signerInfo);
+    if (!signer.Expect(der::kInteger, element) || !signer.Expect(der::kSequence, issuerAndSerial)) return false;
+    DerReader id(issuerAndSerial.value);
+    if (!id.Expect(der::kSequence, issuer) || !id.Expect(der::kInteger, serial)) return false;
+    parts.issuer = issuer.whole;
+    parts.serial = serial.whole;
+    if (!signer.Expect(der::kSequence, element)) return false;
+    if (signer.PeekTag() == der::kContext0) {
+        if (!signer.Next(element)) return false;
+        parts.authenticated = element.value;
+    }
+    if (!signer.Expect(der::kSequence, element) || !signer.Expect(der::kOctetString, element)) return false;
+    if (signer.PeekTag() == der::kContext1) {
+        if (!signer.Next(element)) return false;
+        parts.unauthenticated = element.value;
+    }
+    return true;
+}
+
+// ContentInfo { signedData, [0] SignedData { version, digestAlgorithms, contentInfo { type, [0]
+// content }, [0] certificates, [1] crls, signerInfos } }, its content of type `contentType`.
+bool ReadSignedParts(ByteView bytes, const char* contentType, SignedParts& parts) {
+    DerElement contentInfo, type, explicitContent, signedData, element, encapsulated, content;
+    DerReader top(bytes);
+    if (!top.Expect(der::kSequence, contentInfo)) return false;
+    DerReader info(contentInfo.value);
+    if (!info.Expect(der::kOid, type) || OidText(type.value) != kOidSignedData) return false;
+    if (!info.Expect(der::kContext0, explicitContent) || !DerReader(explicitContent.value).Expect(der::kSequence, signedData)) {
+        return false;
+    }
+    DerReader fields(signedData.value);
+    if (!fields.Expect(der::kInteger, element) || !fields.Expect(der::kSet, element) ||
+        !fields.Expect(der::kSequence, encapsulated)) {
+        return false;
+    }
+    DerReader encapsulation(encapsulated.value);
+    if (!encapsulation.Expect(der::kOid, type) || OidText(type.value) != contentType ||
+        !encapsulation.Expect(der::kContext0, content)) {
+        return false;
+    }
+    parts.content = content.value;
+    if (fields.PeekTag() == der::kContext0) {
+        if (!fields.Next(element)) return false;
+        parts.certificates = element.value;
+    }
+    fields.SkipIf(der::kContext1);  // crls
+    DerElement signerInfos, signerInfo;
+    return fields.Expect(der::kSet, signerInfos) && DerReader(signerInfos.value).Expect(der::kSequence, signerInfo) &&
+           ReadSignerInfo(signerInfo.value, parts);
+}
+
+// The subject and SHA-256 fingerprint of the certificate in `certificates` with this issuer and
+// serial number; false when there is none.
+bool FindCertificate(ByteView certificates, ByteView issuer, ByteView serial, std::string& subjectText,
+                     std::string& fingerprint) {
+    DerReader list(certificates);
+    while (!list.AtEnd()) {
+        DerElement certificate, tbs, field, certificateSerial, certificateIssuer, subject;
+        if (!list.Next(certificate)) return false;
+        if (certificate.tag != der::kSequence) continue;
+        DerReader outer(certificate.value);
+        if (!outer.Expect(der::kSequence, tbs)) continue;
+        DerReader fields(tbs.value);
+        fields.SkipIf(der::kContext0);  // version
+        if (!fields.Expect(der::kInteger, certificateSerial) || !fields.Expect(der::kSequence, field) ||
+            !fields.Expect(der::kSequence, certificateIssuer) || !fields.Expect(der::kSequence, field) ||
+            !fields.Expect(der::kSequence, subject)) {
+            continue;
+        }
+        if (!SameBytes(certificateSerial.whole, serial) || !SameBytes(certificateIssuer.whole, issuer)) continue;
+        if (!NameText(subject.value, subjectText)) subjectText = "(a subject that cannot be read)";
+        Digest hash(DigestAlgorithm::kSha256);
+        hash.Update(certificate.whole.data(), certificate.whole.size());
+        fingerprint = HexBytes(hash.Finish(), ':');
+        return true;
+    }
+    return false;
+}
+
+// The first value of the attribute `oid` in `attributes`; false when there is none.
+bool FindAttribute(ByteView attributes, const char* oid, DerElement& value) {
+    DerReader list(attributes);
+    while (!list.AtEnd()) {
+        DerElement attribute, type, values;
+        if (!list.Expect(der::kSequence, attribute)) return false;
+        DerReader fields(attribute.value);
+        if (!fields.Expect(der::kOid, type) || !fields.Expect(der::kSet, values)) return false;
+        if (OidText(type.value) == oid) return DerReader(values.value).Next(value);
+    }
+    return false;
+}
+
+// An RFC 3161 timestamp token: a SignedData over TSTInfo { version, policy, messageImprint,
+// serialNumber, genTime, ... }, signed by the authority.
+void ReadTimestampToken(ByteView token, SignerDetails& details) {
+    details.timestampKind = "RFC 3161";
+    SignedParts parts;
+    DerElement octets, info, field, time;
+    if (!ReadSignedParts(token, kOidTstInfo, parts) || !DerReader(parts.content).Expect(der::kOctetString, octets) ||
+        !DerReader(octets.value).Expect(der::kSequence, info)) {
+        return;
+    }
+    DerReader fields(info.value);
+    if (fields.Expect(der::kInteger, field) && fields.Expect(der::kOid, field) && fields.Expect(der::kSequence, field) &&
+        fields.Expect(der::kInteger, field) && fields.Next(time)) {
+        details.timestampTime = TimeText(time);
+    }
+    std::string fingerprint;
+    FindCertificate(parts.certificates, parts.issuer, parts.serial, details.timestampAuthority, fingerprint);
+}
+
+// An Authenticode countersignature: a SignerInfo whose signingTime is the timestamp's, signed by
+// a certificate among the signature's own.
+void ReadCountersignature(ByteView signerInfo, ByteView certificates, SignerDetails& details) {
+    details.timestampKind = "countersignature";
+    SignedParts parts;
+    DerElement time;
+    if (!ReadSignerInfo(signerInfo, parts)) return;
+    if (FindAttribute(parts.authenticated, kOidSigningTime, time)) details.timestampTime = TimeText(time);
+    std::string fingerprint;
+    FindCertificate(certificates, parts.issuer, parts.serial, details.timestampAuthority, fingerprint);
+}
+
+// The digest algorithm of an SpcIndirectDataContent { data, messageDigest DigestInfo { algorithm,
+// digest } } and the digest; false when it cannot be read.
+bool ReadIndirectData(ByteView content, std::string& algorithmName, ByteView& digestBytes) {
+    DerElement data, digestInfo, algorithm, algorithmOid, digest;
+    DerReader indirectFields(content);
+    if (!indirectFields.Expect(der::kSequence, data) || !indirectFields.Expect(der::kSequence, digestInfo)) return false;
+    DerReader digestFields(digestInfo.value);
+    if (!digestFields.Expect(der::kSequence, algorithm) || !DerReader(algorithm.value).Expect(der::kOid, algorithmOid) ||
+        !digestFields.Expect(der::kOctetString, digest)) {
+        return false;
+    }
+    algorithmName = DigestName(OidText(algorithmOid.value));
+    digestBytes = digest.value;
+    return true;
+}
+
 // Where the parts the digest leaves out lie.
 struct Layout {
     std::uint64_t checksumField = 0;
@@ -138,8 +314,7 @@ private:
     bool ReadLayout(Layout& layout);
     std::string FileDigest(const Layout& layout);
     bool ReadSignedData(ByteView pkcs7);
-    void FindSigner(ByteView certificates, ByteView issuer, ByteView serial);
-    void ReadAttributes(ByteView authenticated, ByteView unauthenticated);
+    void ReadTimestampsAndNested(const SignedParts& parts, SignerDetails& details, bool primary);
 
     ByteView m_file;
     SignatureCheck m_check;
@@ -188,114 +363,68 @@ std::string Checker::FileDigest(const Layout& layout) {
     return HexBytes(hash.Finish());
 }
 
-void Checker::FindSigner(ByteView certificates, ByteView issuer, ByteView serial) {
-    DerReader list(certificates);
-    while (!list.AtEnd()) {
-        DerElement certificate, tbs, field, certificateSerial, certificateIssuer, subject;
-        if (!list.Next(certificate)) return;
-        if (certificate.tag != der::kSequence) continue;
-        DerReader outer(certificate.value);
-        if (!outer.Expect(der::kSequence, tbs)) continue;
-        DerReader fields(tbs.value);
-        fields.SkipIf(der::kContext0);  // version
-        if (!fields.Expect(der::kInteger, certificateSerial) || !fields.Expect(der::kSequence, field) ||
-            !fields.Expect(der::kSequence, certificateIssuer) || !fields.Expect(der::kSequence, field) ||
-            !fields.Expect(der::kSequence, subject)) {
-            continue;
-        }
-        if (!SameBytes(certificateSerial.whole, serial) || !SameBytes(certificateIssuer.whole, issuer)) continue;
-        if (!NameText(subject.value, m_check.signer)) m_check.signer = "(a subject that cannot be read)";
-        Digest hash(DigestAlgorithm::kSha256);
-        hash.Update(certificate.whole.data(), certificate.whole.size());
-        m_check.certificateSha256 = HexBytes(hash.Finish(), ':');
-        return;
-    }
-}
-
-void Checker::ReadAttributes(ByteView authenticated, ByteView unauthenticated) {
-    DerReader signedAttributes(authenticated);
-    while (!signedAttributes.AtEnd()) {
+// The unauthenticated attributes: a timestamp of either kind, and (on the primary signature only,
+// where Windows looks for them) nested signatures.
+void Checker::ReadTimestampsAndNested(const SignedParts& parts, SignerDetails& details, bool primary) {
+    DerReader others(parts.unauthenticated);
+    while (!others.AtEnd()) {
         DerElement attribute, oid, values, value;
-        if (!signedAttributes.Expect(der::kSequence, attribute)) return;
+        if (!others.Expect(der::kSequence, attribute)) return;
         DerReader fields(attribute.value);
         if (!fields.Expect(der::kOid, oid) || !fields.Expect(der::kSet, values)) return;
-        if (OidText(oid.value) == kOidMessageDigest && DerReader(values.value).Expect(der::kOctetString, value)) {
-            m_attributeDigest = value.value;
-        }
-    }
-    DerReader others(unauthenticated);
-    while (!others.AtEnd()) {
-        DerElement attribute, oid;
-        if (!others.Expect(der::kSequence, attribute)) return;
-        if (!DerReader(attribute.value).Expect(der::kOid, oid)) return;
         const std::string name = OidText(oid.value);
-        if (name == kOidCountersignature || name == kOidTimestampToken) m_check.timestamped = true;
+        if (name == kOidTimestampToken || name == kOidCountersignature) {
+            details.timestamped = true;
+            if (!DerReader(values.value).Next(value)) continue;
+            if (name == kOidTimestampToken) {
+                ReadTimestampToken(value.whole, details);
+            } else {
+                ReadCountersignature(value.value, parts.certificates, details);
+            }
+        } else if (name == kOidNestedSignature && primary) {
+            DerReader list(values.value);
+            while (list.Next(value)) {
+                SignedParts nestedParts;
+                SignerDetails nested;
+                ByteView digest;
+                if (!ReadSignedParts(value.whole, kOidIndirectData, nestedParts)) {
+                    nested.digestAlgorithm = "an unreadable signature";
+                } else {
+                    DerElement indirect;
+                    if (!DerReader(nestedParts.content).Expect(der::kSequence, indirect) ||
+                        !ReadIndirectData(indirect.value, nested.digestAlgorithm, digest)) {
+                        nested.digestAlgorithm = "an unreadable algorithm";
+                    } else {
+                        nested.signedDigest = HexBytes(digest.data(), digest.size());
+                    }
+                    if (!FindCertificate(nestedParts.certificates, nestedParts.issuer, nestedParts.serial, nested.signer,
+                                         nested.certificateSha256)) {
+                        nested.signer = "(the signer's certificate is not in the signature)";
+                    }
+                    ReadTimestampsAndNested(nestedParts, nested, false);
+                }
+                m_check.nested.push_back(nested);
+            }
+        }
     }
 }
 
-// ContentInfo { signedData, [0] SignedData { version, digestAlgorithms, contentInfo
-// { SpcIndirectDataContent }, [0] certificates, [1] crls, signerInfos } }
 bool Checker::ReadSignedData(ByteView pkcs7) {
-    DerElement contentInfo, type, explicitContent, signedData, element, encapsulated, content, indirect;
-    DerReader top(pkcs7);
-    if (!top.Expect(der::kSequence, contentInfo)) return false;
-    DerReader info(contentInfo.value);
-    if (!info.Expect(der::kOid, type) || OidText(type.value) != kOidSignedData) return false;
-    if (!info.Expect(der::kContext0, explicitContent) || !DerReader(explicitContent.value).Expect(der::kSequence, signedData)) {
-        return false;
-    }
-    DerReader fields(signedData.value);
-    if (!fields.Expect(der::kInteger, element) || !fields.Expect(der::kSet, element) ||
-        !fields.Expect(der::kSequence, encapsulated)) {
-        return false;
-    }
-    DerReader encapsulation(encapsulated.value);
-    if (!encapsulation.Expect(der::kOid, type) || OidText(type.value) != kOidIndirectData ||
-        !encapsulation.Expect(der::kContext0, content) || !DerReader(content.value).Expect(der::kSequence, indirect)) {
+    SignedParts parts;
+    DerElement indirect;
+    if (!ReadSignedParts(pkcs7, kOidIndirectData, parts) || !DerReader(parts.content).Expect(der::kSequence, indirect)) {
         return false;
     }
     m_indirectContent = indirect.value;
-    // SpcIndirectDataContent { data, messageDigest DigestInfo { algorithm, digest } }
-    DerElement data, digestInfo, algorithm, algorithmOid, digest;
-    DerReader indirectFields(indirect.value);
-    if (!indirectFields.Expect(der::kSequence, data) || !indirectFields.Expect(der::kSequence, digestInfo)) return false;
-    DerReader digestFields(digestInfo.value);
-    if (!digestFields.Expect(der::kSequence, algorithm) || !DerReader(algorithm.value).Expect(der::kOid, algorithmOid) ||
-        !digestFields.Expect(der::kOctetString, digest)) {
-        return false;
+    ByteView digest;
+    if (!ReadIndirectData(indirect.value, m_check.digestAlgorithm, digest)) return false;
+    m_check.signedDigest = HexBytes(digest.data(), digest.size());
+    FindCertificate(parts.certificates, parts.issuer, parts.serial, m_check.signer, m_check.certificateSha256);
+    DerElement attributeDigest;
+    if (FindAttribute(parts.authenticated, kOidMessageDigest, attributeDigest) && attributeDigest.tag == der::kOctetString) {
+        m_attributeDigest = attributeDigest.value;
     }
-    m_check.digestAlgorithm = DigestName(OidText(algorithmOid.value));
-    m_check.signedDigest = HexBytes(digest.value.data(), digest.value.size());
-
-    ByteView certificates;
-    if (fields.PeekTag() == der::kContext0) {
-        if (!fields.Next(element)) return false;
-        certificates = element.value;
-    }
-    fields.SkipIf(der::kContext1);  // crls
-    DerElement signerInfos, signerInfo, issuerAndSerial, issuer, serial;
-    if (!fields.Expect(der::kSet, signerInfos) || !DerReader(signerInfos.value).Expect(der::kSequence, signerInfo)) {
-        return false;
-    }
-    // SignerInfo { version, issuerAndSerialNumber, digestAlgorithm, [0] authenticatedAttributes,
-    // digestEncryptionAlgorithm, encryptedDigest, [1] unauthenticatedAttributes }
-    DerReader signer(signerInfo.value);
-    if (!signer.Expect(der::kInteger, element) || !signer.Expect(der::kSequence, issuerAndSerial)) return false;
-    DerReader id(issuerAndSerial.value);
-    if (!id.Expect(der::kSequence, issuer) || !id.Expect(der::kInteger, serial)) return false;
-    if (!signer.Expect(der::kSequence, element)) return false;
-    ByteView authenticated, unauthenticated;
-    if (signer.PeekTag() == der::kContext0) {
-        if (!signer.Next(element)) return false;
-        authenticated = element.value;
-    }
-    if (!signer.Expect(der::kSequence, element) || !signer.Expect(der::kOctetString, element)) return false;
-    if (signer.PeekTag() == der::kContext1) {
-        if (!signer.Next(element)) return false;
-        unauthenticated = element.value;
-    }
-    FindSigner(certificates, issuer.whole, serial.whole);
-    ReadAttributes(authenticated, unauthenticated);
+    ReadTimestampsAndNested(parts, m_check, true);
     return true;
 }
 
@@ -331,14 +460,24 @@ SignatureCheck Checker::Run() {
         return Unreadable("damaged signature: the certificate table holds no readable Authenticode PKCS#7 signature");
     }
     if (m_check.signer.empty()) m_check.signer = "(the signer's certificate is not in the signature)";
+    std::string signedDigest = m_check.signedDigest;
     if (m_check.digestAlgorithm != "SHA-256") {
-        return Unreadable("signed with " + m_check.digestAlgorithm + "; only SHA-256 signatures are checked here");
+        // A SHA-1 signature for older Windows with a SHA-256 one nested in it: the nested one's
+        // digest is checked (its signed attributes are left to osslsigncode).
+        for (std::size_t i = 0; i < m_check.nested.size() && m_check.nestedChecked == 0; ++i) {
+            if (m_check.nested[i].digestAlgorithm == "SHA-256") m_check.nestedChecked = i + 1;
+        }
+        if (m_check.nestedChecked == 0) {
+            return Unreadable("signed with " + m_check.digestAlgorithm + "; only SHA-256 signatures are checked here");
+        }
+        signedDigest = m_check.nested[m_check.nestedChecked - 1].signedDigest;
+        m_attributeDigest = ByteView();
     }
     m_check.fileDigest = FileDigest(layout);
-    if (m_check.fileDigest != m_check.signedDigest) {
+    if (m_check.fileDigest != signedDigest) {
         m_check.status = SignatureStatus::kMismatch;
         m_check.problem = "the file changed after signing: its digest is " + m_check.fileDigest + ", the signed digest " +
-                          m_check.signedDigest;
+                          signedDigest;
         return m_check;
     }
     if (m_attributeDigest.size() != 0) {

@@ -6,7 +6,8 @@
 namespace inspector {
 
 // Prints the signature lines of the report to standard output: "none", or the certificate table,
-// the signer and whether the signed digest is still the file's.
+// per signature its digest algorithm, signer and timestamp, and whether the signed digest is still
+// the file's (the primary signature's only).
 void PrintSignature(const SignatureCheck& check);
 
 }  // namespace inspector

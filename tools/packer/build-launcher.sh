@@ -3,19 +3,25 @@
 #
 #   tools/packer/build-launcher.sh INSTALLER.cab
 #   tools/packer/build-launcher.sh INSTALLER-FOLDER PROGRAM-TO-START.exe
-#   ... --sign CERT.pfx [--password-file FILE] [--timestamp URL]   and sign it (Authenticode)
+#   ... --sign CERT.pfx [--password-file FILE] [--timestamp URL]...   and sign it (Authenticode)
+#   ... --dual  a SHA-1 signature with a SHA-256 one nested in it, for Windows Vista (launcher only)
+#   ... --msi   and write "QarvPro 2009 Setup.msi" beside it, for Group Policy (signed with it)
 #
 # Prints the packer's report (files, sizes, chunks, the program's MD5) and where the launcher is.
 # The build folder is build/release, or QARV_RELEASE_DIR. To sign, the certificate's password is
 # QARV_SIGN_PASSWORD or the first line of the --password-file; see tools/packer/sign-launcher.sh.
-# If signing fails, no launcher is left in the build folder.
+# If signing fails, no launcher and no package is left in the build folder.
 
 # The password leaves the environment before any other program runs (apt-get, cmake, the compilers,
 # the packer): it is kept in a variable that is never exported and reaches only the signing command,
 # on its standard input.
+# Tracing (bash -x, SHELLOPTS=xtrace) is off on the lines that expand it, so a traced log never
+# holds it.
+trace_off() { trace_was=$-; set +x; } 2>/dev/null
+trace_on() { case $trace_was in *x*) set -x ;; esac; }
 unset -v sign_password sign_password_given
 if [ -n "${QARV_SIGN_PASSWORD+set}" ]; then
-    sign_password="$QARV_SIGN_PASSWORD"
+    trace_off; sign_password="$QARV_SIGN_PASSWORD"; trace_on
     sign_password_given=1
 fi
 unset QARV_SIGN_PASSWORD
@@ -23,7 +29,7 @@ declare +x sign_password sign_password_given
 set -euo pipefail +a
 source "$(dirname "$0")/../../scripts/lib.sh"
 
-sign_options=() certificate=""
+sign_options=() certificate="" msi=0 dual_option=()
 arguments=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -31,14 +37,16 @@ while [ $# -gt 0 ]; do
             [ $# -ge 2 ] || { echo "$1 needs a value" >&2; exit 2; }
             if [ "$1" = --sign ]; then certificate="$2"; else sign_options+=("$1" "$2"); fi
             shift 2 ;;
+        --msi) msi=1; shift ;;
+        --dual) dual_option=(--dual); shift ;;
         --*) [ "$1" = --help ] || echo "unknown option $1" >&2
-             sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+             sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
         *) arguments+=("$1"); shift ;;
     esac
 done
 set -- "${arguments[@]}"
 if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ ${#sign_options[@]} -gt 0 ] && [ -z "$certificate" ]; }; then
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 fi
 source_path=$(realpath -e -- "$1") || { echo "no such installer: $1" >&2; exit 1; }
@@ -53,15 +61,16 @@ if [ -f "$source_path" ] && [ -n "$program" ]; then
 fi
 dir="${QARV_RELEASE_DIR:-$QARV_ROOT/build/release}"
 launcher="$dir/bin/QarvPro 2009 Setup.exe"
+package="$dir/bin/QarvPro 2009 Setup.msi"
 mkdir -p "$dir"
-# Linked anew every time: a launcher signed by an earlier run never stands in for this one.
-rm -f "$launcher"
+# Linked anew every time: a launcher or package signed by an earlier run never stands in for this one.
+rm -f "$launcher" "$package"
 
 # sign ARGUMENTS...: the signing command, with the password from the environment on its standard
 # input unless a --password-file was given.
 sign() {
     if [ -n "${sign_password_given:-}" ] && [[ " ${sign_options[*]:-} " != *" --password-file "* ]]; then
-        printf '%s\n' "$sign_password" | "$QARV_ROOT/tools/packer/sign-launcher.sh" --password-file - "$@"
+        { trace_off; printf '%s\n' "$sign_password"; } | "$QARV_ROOT/tools/packer/sign-launcher.sh" --password-file - "$@"
     else
         "$QARV_ROOT/tools/packer/sign-launcher.sh" "$@"
     fi
@@ -83,6 +92,14 @@ cmake --build "$dir" --target launcher -j"$(nproc)" >"$dir.build.log" 2>&1 \
     || { grep -E 'error|Error' "$dir.build.log" | head -n 40 >&2; exit 1; }
 if [ -n "$certificate" ]; then
     # Signed in place: a failed signing leaves the unsigned launcher, which is never the release.
-    sign "${sign_options[@]}" "$certificate" "$launcher" || { rm -f "$launcher"; exit 1; }
+    sign "${sign_options[@]}" "${dual_option[@]}" "$certificate" "$launcher" || { rm -f "$launcher"; exit 1; }
+fi
+if [ $msi = 1 ]; then
+    # Around the signed launcher, then signed itself, once (Windows reads one signature on a package).
+    "$QARV_ROOT/tools/packer/build-msi.sh" "$launcher" "$package" || { rm -f "$launcher" "$package"; exit 1; }
+    if [ -n "$certificate" ]; then
+        sign "${sign_options[@]}" "$certificate" "$package" || { rm -f "$launcher" "$package"; exit 1; }
+    fi
 fi
 echo "launcher: $launcher"
+[ $msi = 0 ] || echo "package:  $package"
