@@ -14,11 +14,7 @@ rm -rf "$work"; mkdir -p "$work"; cd "$work" || exit 2
 export QARV_SIGN_PASSWORD='Qarv package test'
 export QARV_TIMESTAMP_SECONDS=10
 tsa_start "$work/authority" || { fail "the local timestamp authority did not start: $(cat authority/*.log)"; finish msi; }
-openssl req -x509 -newkey rsa:2048 -nodes -keyout signing.key -out signing.pem -days 30 \
-  -subj '/C=VN/O=Qarv Test/CN=Qarv Test Signing' -addext extendedKeyUsage=codeSigning \
-  -addext keyUsage=digitalSignature 2>/dev/null &&
-  openssl pkcs12 -export -in signing.pem -inkey signing.key -out signing.pfx -passout env:QARV_SIGN_PASSWORD ||
-  fail "openssl could not make the signing certificate"
+tsa_signing_certificate || fail "openssl could not make the signing certificate"
 sign() { "$tools/sign-launcher.sh" --ca-file "$tsa_root" --timestamp "$tsa_url" signing.pfx "$@"; }
 # property PACKAGE NAME: a row of the package's Property table.
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }

@@ -16,11 +16,7 @@ export QARV_SIGN_PASSWORD='Qarv timestamp test'
 export QARV_TIMESTAMP_SECONDS=5
 
 tsa_start "$work/authority" || { fail "the local timestamp authority did not start: $(cat authority/*.log)"; finish timestamp; }
-openssl req -x509 -newkey rsa:2048 -nodes -keyout signing.key -out signing.pem -days 30 \
-  -subj '/C=VN/O=Qarv Test/CN=Qarv Test Signing' -addext extendedKeyUsage=codeSigning \
-  -addext keyUsage=digitalSignature 2>/dev/null &&
-  openssl pkcs12 -export -in signing.pem -inkey signing.key -out signing.pfx -passout env:QARV_SIGN_PASSWORD ||
-  fail "openssl could not make the signing certificate"
+tsa_signing_certificate || fail "openssl could not make the signing certificate"
 # A day past the signing certificate's notAfter.
 expired=$(( $(date -u -d "$(openssl x509 -in signing.pem -noout -enddate | sed 's/^notAfter=//')" +%s) + 86400 ))
 cp "$launcher" unsigned.exe

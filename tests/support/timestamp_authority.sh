@@ -60,3 +60,12 @@ CNF
   tsa_pids+=($!)
   tsa_silent_url="http://127.0.0.1:$(tsa_listening "$folder/silent")/" || return 1
 }
+
+# A throwaway code-signing certificate in the current folder: signing.key, signing.pem and
+# signing.pfx, the last protected by QARV_SIGN_PASSWORD.
+tsa_signing_certificate() {
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout signing.key -out signing.pem -days 30 \
+    -subj '/C=VN/O=Qarv Test/CN=Qarv Test Signing' -addext extendedKeyUsage=codeSigning \
+    -addext keyUsage=digitalSignature 2>/dev/null &&
+    openssl pkcs12 -export -in signing.pem -inkey signing.key -out signing.pfx -passout env:QARV_SIGN_PASSWORD
+}
