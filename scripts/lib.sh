@@ -2,6 +2,8 @@
 # Sourced, not run. Every process it starts is recorded and ended by qarv_cleanup.
 
 QARV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# Every script's build trees, logs and prefixes live here unless the caller names another place.
+export QARV_BUILD_ROOT="${QARV_BUILD_ROOT:-$QARV_ROOT/build}"
 QARV_PACKAGES="cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
 googletest wine wine64 gcab cabextract xvfb x11-utils imagemagick fonts-dejavu-core python3 zlib1g-dev libz-mingw-w64-dev \
 openssl osslsigncode wixl msitools nettle-dev libmspack-dev clang libclang-rt-14-dev"
@@ -10,6 +12,11 @@ QARV_WINESERVER=/usr/lib/wine/wineserver
 QARV_PIDS=()
 
 qarv_log() { printf '== %s\n' "$*" >&2; }
+
+# "sudo" for a caller that is not root, else nothing: the prefix of every package command.
+qarv_sudo() {
+    [ "$(id -u)" -ne 0 ] && echo sudo || true
+}
 
 qarv_package_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -26,8 +33,7 @@ qarv_install_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     qarv_log "installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    local sudo; sudo=$(qarv_sudo)
     $sudo apt-get update -qq || qarv_log "apt-get update failed; installing from the package lists at hand"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -38,8 +44,7 @@ qarv_install_packages() {
 qarv_install_wine32() {
     qarv_package_installed wine32:i386 && return 0
     qarv_log "installing: wine32:i386"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    local sudo; sudo=$(qarv_sudo)
     dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 || return 1
     $sudo apt-get update -qq || return 1
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
@@ -63,21 +68,35 @@ qarv_why_no_32bit_code() {
     fi
 }
 
+# Configures SOURCE into DIR with the arguments up to a lone "--", then builds the targets after
+# it (all without any), each step logged to DIR.configure.log and DIR.build.log. On failure it
+# shows the configure log, or the build log's errors, and returns non-zero; warnings are shown
+# after a build that succeeds.
+#   qarv_cmake_build SOURCE DIR [CONFIGURE-ARG...] [-- TARGET...]
+qarv_cmake_build() {
+    local source="$1" dir="$2" configure=() targets=()
+    shift 2
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do configure+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    targets=("$@")
+    mkdir -p "$dir"
+    cmake -S "$source" -B "$dir" "${configure[@]}" >"$dir.configure.log" 2>&1 ||
+        { cat "$dir.configure.log" >&2; return 1; }
+    if ! cmake --build "$dir" -j"$(nproc)" ${targets[@]+--target "${targets[@]}"} >"$dir.build.log" 2>&1; then
+        grep -E 'error|Error [0-9]' "$dir.build.log" | head -n 40 >&2
+        return 1
+    fi
+    grep -E 'warning:' "$dir.build.log" >&2 || true
+}
+
 # The host tools (the packer and the inspector), built once with the host compiler into
 # $QARV_BUILD_ROOT/host for every cross tree of the run: qarv_build passes the folder on as
 # QARV_HOST_TOOLS_DIR. Each tool's own build tracks its sources.
 qarv_build_host_tools() {
-    local dir="$QARV_BUILD_ROOT/host" tool name
-    mkdir -p "$dir"
+    local dir="$QARV_BUILD_ROOT/host" tool
     for tool in packer:tools/packer inspector:tools/inspector; do
-        name="${tool%%:*}"
-        cmake -S "$QARV_ROOT/${tool#*:}" -B "$dir/$name" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ \
-            -DQARV_SOURCE_ROOT="$QARV_ROOT" >"$dir/$name.configure.log" 2>&1 || { cat "$dir/$name.configure.log"; return 1; }
-        if ! cmake --build "$dir/$name" -j"$(nproc)" >"$dir/$name.build.log" 2>&1; then
-            grep -E 'error|Error [0-9]' "$dir/$name.build.log" | head -n 40 >&2
-            return 1
-        fi
-        grep -E 'warning:' "$dir/$name.build.log" >&2 || true
+        qarv_cmake_build "$QARV_ROOT/${tool#*:}" "$dir/${tool%%:*}" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_CXX_COMPILER=c++ -DQARV_SOURCE_ROOT="$QARV_ROOT" || return 1
     done
     QARV_HOST_TOOLS_DIR="$dir"
 }
@@ -86,36 +105,23 @@ qarv_build_host_tools() {
 # $QARV_BUILD_ROOT/host-sanitized, for one run of their tests (the x86_64 tree's *_sanitized tests,
 # through -DQARV_SANITIZED_TOOLS_DIR); sets QARV_SANITIZED_TOOLS_DIR.
 qarv_build_sanitized_host_tools() {
-    local dir="$QARV_BUILD_ROOT/host-sanitized" tool name
+    local dir="$QARV_BUILD_ROOT/host-sanitized" tool
     local flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
-    mkdir -p "$dir"
     for tool in packer:tools/packer inspector:tools/inspector; do
-        name="${tool%%:*}"
-        cmake -S "$QARV_ROOT/${tool#*:}" -B "$dir/$name" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ \
-            -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
-            -DQARV_SOURCE_ROOT="$QARV_ROOT" >"$dir/$name.configure.log" 2>&1 || { cat "$dir/$name.configure.log"; return 1; }
-        if ! cmake --build "$dir/$name" -j"$(nproc)" >"$dir/$name.build.log" 2>&1; then
-            grep -E 'error|Error [0-9]' "$dir/$name.build.log" | head -n 40 >&2
-            return 1
-        fi
+        qarv_cmake_build "$QARV_ROOT/${tool#*:}" "$dir/${tool%%:*}" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_CXX_COMPILER=c++ -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+            -DQARV_SOURCE_ROOT="$QARV_ROOT" || return 1
     done
     QARV_SANITIZED_TOOLS_DIR="$dir"
 }
 
-# Configures and builds one architecture: qarv_build i686|x86_64 [extra cmake args...]
+# Configures and builds one architecture: qarv_build i686|x86_64 [extra cmake args...] [-- TARGET...]
 # With QARV_HOST_TOOLS_DIR set (qarv_build_host_tools), the tree uses those host tools; without it,
 # it builds its own.
 qarv_build() {
     local arch="$1"; shift
-    local dir="$QARV_BUILD_ROOT/$arch"
-    cmake -S "$QARV_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolchain-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DQARV_HOST_TOOLS_DIR="${QARV_HOST_TOOLS_DIR:-}" "$@" \
-        >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
-    if ! cmake --build "$dir" -j"$(nproc)" >"$dir.build.log" 2>&1; then
-        grep -E 'error|Error [0-9]' "$dir.build.log" | head -n 40 >&2
-        return 1
-    fi
-    grep -E 'warning:' "$dir.build.log" >&2 || true
+    qarv_cmake_build "$QARV_ROOT" "$QARV_BUILD_ROOT/$arch" -DCMAKE_TOOLCHAIN_FILE="$QARV_ROOT/cmake/toolchain-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DQARV_HOST_TOOLS_DIR="${QARV_HOST_TOOLS_DIR:-}" "$@"
 }
 
 # A fresh, private Wine prefix with a persistent server: qarv_wine_prefix DIR [SETUP]
