@@ -176,6 +176,16 @@ qarv_prefix_marlett() {
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts" && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 }
 
+# The demos' virtual desktop (qarv_demo_desktop, 800x500) as a PNG at PATH; a failed shot is said,
+# never fatal.
+qarv_screenshot() {
+    if import -window root -crop 800x500+0+0 +repage "$1" 2>/dev/null; then
+        qarv_log "screenshot: $1"
+    else
+        qarv_log "no screenshot: $1"
+    fi
+}
+
 # An Xvfb display of its own; sets DISPLAY.
 qarv_start_display() {
     local fdfile; fdfile=$(mktemp)
@@ -288,4 +298,22 @@ qarv_i686_verdict() {
     fi
     qarv_log "FAILED: the i686 launcher's runs under WoW64 (I686.*, Wow64*) cannot run: $3 (QARV_ALLOW_NO_I686=1 lets a run pass without them)"
     return 1
+}
+
+# Which launcher a demo runs, once its prefix is made (qarv_wine_prefix): the i686 one that ships
+# where the prefix runs 32-bit Windows code (under WoW64, as on 64-bit Windows), else the x86_64
+# twin, said in one line with the reason. Sets QARV_DEMO_ARCH (the build tree's name),
+# QARV_DEMO_LOADER (the Wine loader of its programs), QARV_DEMO_VIEW (reg's option for the registry
+# view the launcher sees) and QARV_DEMO_HKLM_SOFTWARE (that view's HKLM\SOFTWARE as 64-bit reg.exe
+# names it).
+qarv_demo_route() {
+    if qarv_runs_32bit_code; then
+        QARV_DEMO_ARCH=i686 QARV_DEMO_LOADER=/usr/lib/wine/wine QARV_DEMO_VIEW=/reg:32
+        QARV_DEMO_HKLM_SOFTWARE='HKLM\SOFTWARE\WOW6432Node'
+        qarv_log "the i686 launcher (the one that ships) runs here under WoW64: its registry is the 32-bit view"
+    else
+        QARV_DEMO_ARCH=x86_64 QARV_DEMO_LOADER="$QARV_WINE" QARV_DEMO_VIEW=/reg:64
+        QARV_DEMO_HKLM_SOFTWARE='HKLM\SOFTWARE'
+        qarv_log "running the x86_64 twin, not the i686 launcher that ships: $(qarv_why_no_32bit_code)"
+    fi
 }
