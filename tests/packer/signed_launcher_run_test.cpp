@@ -50,6 +50,21 @@ public:
         const DWORD one = 1;
         RegSetValueExW(key.get(), L"fAllowDebugPrint", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
     }
+    // The restart value as the 32-bit launcher reads it, or false when there is none.
+    static bool RestartValue(std::wstring& value) {
+        qarv::UniqueRegKey run;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, run.put()) != ERROR_SUCCESS) {
+            return false;
+        }
+        wchar_t text[1024] = {};
+        DWORD size = sizeof text - sizeof(wchar_t);
+        if (RegQueryValueExW(run.get(), kRestartValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        value = text;
+        return true;
+    }
     static bool ProductInstalled() {
         qarv::UniqueRegKey key;
         return RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qarv", 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.put()) ==
@@ -217,7 +232,12 @@ TEST_F(MsiPackage, I686LauncherInstallsUnderWow64) {
     if (!PathExists(Package("i686"))) GTEST_SKIP() << "no i686 package: this build has no QARV_I686_LAUNCHER";
     Registry32::AllowTrace();
     ExpectInstallRunsTheLauncher("i686", Registry32::ProductInstalled);
+    std::wstring restart;
+    EXPECT_TRUE(Registry32::RestartValue(restart));
+    EXPECT_EQ(restart, L"\"" + m_installed + L"\"") << "the restart value does not name the installed launcher";
     ExpectRemovalLeavesTheProduct(Registry32::ProductInstalled);
+    // The package owns the launcher's restart value: no value names the removed launcher.
+    EXPECT_FALSE(Registry32::RestartValue(restart)) << std::string(restart.begin(), restart.end());
 }
 
 }  // namespace

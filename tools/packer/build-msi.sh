@@ -75,6 +75,11 @@ cat >"$work/package.wxs" <<EOF
         <Directory Id="INSTALLFOLDER" Name="QarvPro 2009 Setup">
           <Component Id="Launcher" Guid="$kComponentGuid">
             <File Id="LauncherExe" Name="QarvPro 2009 Setup.exe" Source="launcher.exe" KeyPath="yes"/>
+            <!-- The launcher's own restart value, as it writes it: the package owns it too, so that
+                 removing the package, or rolling back a failed install, never leaves a value that
+                 names a launcher no longer there. -->
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Microsoft\Windows\CurrentVersion\Run" Name="QarvPro2009Setup"
+                           Type="string" Value="&quot;[INSTALLFOLDER]QarvPro 2009 Setup.exe&quot;"/>
           </Component>
         </Directory>
       </Directory>
@@ -109,6 +114,9 @@ elif ! [ "${files_at:-0}" -gt "${initialize_at:-99999}" ] || ! [ "$run_at" -gt "
     problems+=("RunLauncher ($run_at) does not lie between InstallFiles (${files_at:-none}) and InstallFinalize" \
                "(${finalize_at:-none}) inside InstallInitialize (${initialize_at:-none})")
 fi
+msiinfo export "$work/package.msi" Registry | sed -n '4,$p' | tr -d '\r' |
+    awk -F'\t' '$2 == 2 && $3 == "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run" && $4 == "QarvPro2009Setup" && $6 == "Launcher"' |
+    grep -q . || problems+=("the Registry table does not give the launcher's component the restart value")
 [ "$(awk -F'\t' '$1 == "RunLauncher" { print $2 }' "$work/sequence.txt")" = 'NOT REMOVE~="ALL"' ] ||
     problems+=("RunLauncher's condition is not 'NOT REMOVE~=\"ALL\"': the launcher would run when the package is removed")
 if [ ${#problems[@]} -gt 0 ]; then
