@@ -1,5 +1,5 @@
 // How large a payload the 32-bit launcher can carry, by the address space its process gets.
-// Portable (no Windows headers): the packer refuses and warns by these, and the README quotes them.
+// Portable (no Windows headers): the packer refuses and warns by these, and docs/release.md quotes them.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@ namespace qarv {
 // on 32-bit Windows (the large-address-aware mark changes nothing there) and 4 GiB under 64-bit
 // Windows with the mark, which the launcher carries. Each limit is the largest payload a measured
 // run completed with under that much address space, less a margin for the DLLs and heaps that
-// share it; the README ("Large installers") gives the runs behind them.
+// share it; docs/release.md ("Large installers") gives the runs behind them.
 
 // Largest payload for 64-bit Windows (4 GiB): the packer refuses anything larger.
 constexpr std::uint64_t kLargestPayload = 1740000000;

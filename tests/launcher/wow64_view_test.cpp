@@ -1,6 +1,6 @@
 // The launcher that ships (i686) on 64-bit Windows, watched from the 64-bit side as support staff
 // see it with the system's reg.exe: it reads its settings from the 32-bit registry view only, and
-// its restart value and the product's record land under WOW6432Node. The README's commands
+// its restart value and the product's record land under WOW6432Node. The commands of docs/support.md
 // (reg add|query ... /reg:32) are run here as written.
 #include <gtest/gtest.h>
 
@@ -165,7 +165,7 @@ TEST_F(Wow64RegistryView, SettingsRestartValueAndProductLiveInThe32BitView) {
     EXPECT_FALSE(ValueExists(KEY_WOW64_64KEY, L"SOFTWARE\\Qarv", L"szQarvDir"));
     EXPECT_NE(folder.find(L"\\Program Files (x86)\\"), std::wstring::npos) << testing::PrintToString(folder);
 
-    // Switched on with /reg:32, as the README tells support staff: the next run writes its lines.
+    // Switched on with /reg:32, as docs/support.md tells support staff: the next run writes its lines.
     DeleteTreeInView(KEY_WOW64_32KEY, L"SOFTWARE\\Qarv");
     ASSERT_EQ(RunReg(L"add HKLM\\SOFTWARE\\QarvSetup /v fAllowDebugPrint /t REG_DWORD /d 1 /f /reg:32"), 0);
     const std::vector<std::wstring> lines = RunToTheEnd();

@@ -158,7 +158,7 @@ expect_refusal "checking the cabinet" --output out.bin --cabinet broken.cab
 # Payload sizes, by the limits in payload/payload_limits.h (sparse files: no disk is used). Above
 # the largest the launcher can carry: refused before the file is read. Above what 32-bit Windows
 # holds: a warning that names the Windows versions, then the file is read as any other (and
-# refused here as no cabinet). The README quotes both limits as the header has them.
+# refused here as no cabinet). docs/release.md ("Large installers") quotes the limits as the headers have them.
 root=$(cd "$(dirname "$0")/../.." && pwd)
 limit() { sed -n "s/^constexpr std::uint64_t $1 = \([0-9]*\);.*/\1/p" "$root/payload/payload_limits.h"; }
 largest=$(limit kLargestPayload); largest32=$(limit kLargestPayloadOn32BitWindows)
@@ -218,7 +218,7 @@ else
 fi
 for value in "$largest" "$largest32" "$folder_limit"; do
   grouped=$(echo "$value" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta')
-  grep -q "$grouped" "$root/README.md" || fail "the README does not quote the limit $grouped"
+  grep -q "$grouped" "$root/docs/release.md" || fail "docs/release.md does not quote the limit $grouped"
 done
 
 finish "packer"

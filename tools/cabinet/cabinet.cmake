@@ -16,7 +16,7 @@ if(NOT TARGET qarv_tools_cabinet)
     target_compile_definitions(qarv_tools_cabinet PUBLIC __USE_MINGW_ANSI_STDIO=1)
   else()
     # Nettle rather than libgcrypt: plain per-algorithm functions on a caller's context, with no
-    # library-wide initialisation to get right first (README, "The tools' digests").
+    # library-wide initialisation to get right first (docs/testing.md, "The tools' digests").
     find_path(QARV_NETTLE_INCLUDE nettle/md5.h)
     find_library(QARV_NETTLE_LIBRARY nettle)
     if(NOT QARV_NETTLE_INCLUDE OR NOT QARV_NETTLE_LIBRARY)
