@@ -7,11 +7,12 @@
 #include "pe_resources.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const inspector::ByteView file(data, size);
-    const inspector::PeLookup lookup = inspector::FindPeResource(file, inspector::kResourceTypeRcData, 129, 1033);
-    if (lookup.status == inspector::PeStatus::kOk && !file.Has(lookup.resource.fileOffset, lookup.resource.size)) {
+    using namespace qarv::tools::inspector;
+    const ByteView file(data, size);
+    const PeLookup lookup = FindPeResource(file, kResourceTypeRcData, 129, 1033);
+    if (lookup.status == PeStatus::kOk && !file.Has(lookup.resource.fileOffset, lookup.resource.size)) {
         std::abort();
     }
-    inspector::MachineName(lookup.image.machine);
+    MachineName(lookup.image.machine);
     return 0;
 }

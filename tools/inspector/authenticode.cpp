@@ -12,7 +12,7 @@
 #include "der_reader.h"
 #include "digest.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 namespace {
 
 using tools::Digest;
@@ -361,4 +361,4 @@ SignatureCheck CheckAuthenticode(ByteView file) {
     return Checker(file).Run();
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

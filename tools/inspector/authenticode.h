@@ -9,7 +9,7 @@
 
 #include "byte_view.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 using tools::ByteView;
 
@@ -39,4 +39,4 @@ struct SignatureCheck {
 // platform cannot compute a digest.
 SignatureCheck CheckAuthenticode(ByteView file);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

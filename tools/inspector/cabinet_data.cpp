@@ -9,7 +9,7 @@
 #include "cabinet_text.h"
 #include "digest.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 using namespace tools;
 
@@ -193,4 +193,4 @@ CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size
     return {};
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -10,7 +10,7 @@
 #include "byte_view.h"
 #include "cabinet_directory.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 using tools::ByteView;
 using tools::Cabinet;
@@ -36,4 +36,4 @@ struct CabinetDataReport {
 CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size_t digestIndex,
                                CabinetDataReport& report);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

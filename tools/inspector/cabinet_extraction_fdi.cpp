@@ -19,7 +19,7 @@
 #include "cabinet_text.h"
 #include "digest.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 using namespace tools;
 
@@ -233,4 +233,4 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     return {};
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

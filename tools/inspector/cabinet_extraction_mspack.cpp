@@ -14,7 +14,7 @@
 #include "cabinet_text.h"
 #include "digest.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 using namespace tools;
 
@@ -206,4 +206,4 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     return {};
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -7,7 +7,7 @@
 
 #include "byte_view.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 using tools::ByteView;
 
@@ -104,4 +104,4 @@ inline std::string OidText(ByteView value) {
     return (value.data()[value.size() - 1] & 0x80) ? std::string() : text;
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -29,7 +29,7 @@
 #include "pe_resources.h"
 #include "signature_report.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 namespace {
 
 using tools::DescribeDosDateTime;
@@ -329,18 +329,18 @@ std::optional<int> ParseArguments(int argc, char** argv, std::string& path, bool
 }
 
 }  // namespace
-}  // namespace inspector
+}  // namespace qarv::tools::inspector
 
 int main(int argc, char** argv) {
     bool offsetsOnly = false;
     std::string path;
-    if (const std::optional<int> status = inspector::ParseArguments(argc, argv, path, offsetsOnly)) return *status;
+    if (const std::optional<int> status = qarv::tools::inspector::ParseArguments(argc, argv, path, offsetsOnly)) return *status;
     try {
-        return inspector::Inspect(path, offsetsOnly);
+        return qarv::tools::inspector::Inspect(path, offsetsOnly);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "qarv-inspector: %s: out of memory\n", path.c_str());
-    } catch (const tools::DigestError& error) {
+    } catch (const qarv::tools::DigestError& error) {
         std::fprintf(stderr, "qarv-inspector: %s: cannot compute a digest: %s\n", path.c_str(), error.what());
     }
-    return inspector::kExitUnreadable;
+    return qarv::tools::inspector::kExitUnreadable;
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-namespace inspector {
+namespace qarv::tools::inspector {
 namespace {
 
 constexpr std::uint16_t kMagicPe32 = 0x10B;
@@ -253,4 +253,4 @@ std::string MachineName(std::uint16_t machine) {
     }
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

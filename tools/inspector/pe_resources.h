@@ -7,7 +7,7 @@
 
 #include "byte_view.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 using tools::ByteView;
 
@@ -47,4 +47,4 @@ PeLookup FindPeResource(ByteView file, std::uint32_t type, std::uint32_t id, std
 // "i386", "x86-64", ... or the machine number in hexadecimal.
 std::string MachineName(std::uint16_t machine);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

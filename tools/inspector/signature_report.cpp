@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 void PrintSignature(const SignatureCheck& check) {
     if (check.status == SignatureStatus::kNone) {
@@ -33,4 +33,4 @@ void PrintSignature(const SignatureCheck& check) {
     }
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

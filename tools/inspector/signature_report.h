@@ -3,10 +3,10 @@
 
 #include "authenticode.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 // Prints the signature lines of the report to standard output: "none", or the certificate table,
 // the signer and whether the signed digest is still the file's.
 void PrintSignature(const SignatureCheck& check);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -34,7 +34,7 @@
 #include "payload/scramble_transform.h"
 #include "run_program.h"
 
-namespace packer {
+namespace qarv::tools::packer {
 namespace {
 
 constexpr int kExitFailure = 1;
@@ -403,17 +403,17 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
 }
 
 }  // namespace
-}  // namespace packer
+}  // namespace qarv::tools::packer
 
 int main(int argc, char** argv) {
     try {
-        packer::Options options;
-        if (const std::optional<int> status = packer::ParseArguments(argc, argv, options)) return *status;
-        return packer::Pack(options);
-    } catch (const packer::PackerError& error) {
+        qarv::tools::packer::Options options;
+        if (const std::optional<int> status = qarv::tools::packer::ParseArguments(argc, argv, options)) return *status;
+        return qarv::tools::packer::Pack(options);
+    } catch (const qarv::tools::packer::PackerError& error) {
         std::fprintf(stderr, "qarv-packer: error: %s\n", error.what());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "qarv-packer: error: %s\n", error.what());
     }
-    return packer::kExitFailure;
+    return qarv::tools::packer::kExitFailure;
 }
