@@ -64,15 +64,13 @@ public:
         return static_cast<long long>(count);
     }
 
-    // Moves the read position; false for a sink, an unknown origin or a position outside the
-    // cabinet. `offset` comes from the cabinet's fields, so it is checked before it is added.
+    // Moves the read position; false for a sink or a position outside the cabinet. `offset` comes from the cabinet's fields, so it is checked before it is added.
     bool Seek(long long offset, SeekOrigin origin) {
         if (m_isSink) return false;
         const long long size = static_cast<long long>(m_input.size());
         long long base = 0;
         if (origin == SeekOrigin::kCurrent) base = static_cast<long long>(m_position);
-        else if (origin == SeekOrigin::kEnd) base = size;
-        else if (origin != SeekOrigin::kStart) return false;
+        if (origin == SeekOrigin::kEnd) base = size;
         if (offset < -base || offset > size - base) return false;
         m_position = static_cast<std::size_t>(base + offset);
         return true;
