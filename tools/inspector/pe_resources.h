@@ -1,11 +1,12 @@
-// Finding one resource's bytes in a PE file (PE32 or PE32+) by reading its headers and resource
-// directory by hand: no loader, no Windows headers, every offset checked against the file.
+// Finding one resource's bytes in a PE file (PE32 or PE32+) by reading its headers (pe_layout.h)
+// and resource directory by hand: no loader, no Windows headers, every offset checked against the file.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "byte_view.h"
+#include "pe_layout.h"
 
 namespace qarv::tools::inspector {
 
@@ -20,12 +21,6 @@ enum class PeStatus {
     kNoResource,   // a well-formed image without the resource asked for
 };
 
-struct PeImage {
-    bool pe32Plus = false;
-    std::uint16_t machine = 0;
-    std::uint16_t sectionCount = 0;
-};
-
 struct PeResource {
     std::uint32_t rva = 0;
     std::uint32_t size = 0;
@@ -36,7 +31,7 @@ struct PeResource {
 struct PeLookup {
     PeStatus status = PeStatus::kNotPe;
     std::string problem;  // says what is wrong when status is not kOk
-    PeImage image;
+    PeLayout image;  // filled as far as the headers could be read
     PeResource resource;
 };
 
