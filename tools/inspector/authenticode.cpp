@@ -16,11 +16,6 @@
 namespace qarv::tools::inspector {
 namespace {
 
-using tools::Digest;
-using tools::DigestAlgorithm;
-using tools::HexBytes;
-using tools::PrintableText;
-
 constexpr std::uint32_t kSecurityDirectoryIndex = 4;
 constexpr std::uint16_t kCertificateTypePkcsSignedData = 0x0002;
 constexpr std::uint64_t kWinCertificateHeader = 8;

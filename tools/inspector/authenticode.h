@@ -11,8 +11,6 @@
 
 namespace qarv::tools::inspector {
 
-using tools::ByteView;
-
 enum class SignatureStatus {
     kNone,         // no certificate table
     kMatches,      // the signed digests are the file's

@@ -11,8 +11,6 @@
 
 namespace qarv::tools::inspector {
 
-using namespace tools;
-
 namespace {
 
 // MSZIP blocks, and stored blocks as cabinet makers write them, hold at most 32 KiB; it is also the
@@ -160,7 +158,8 @@ CabinetCheck DataDecoder::DecodeFolder(std::size_t f, std::uint64_t& folderBytes
         // Blocks do not share bytes, so a cabinet holds at most one per header's worth of bytes;
         // folders that claim more share blocks, and decoding them all could take all day.
         if (m_report.blocks >= m_cabinet.declaredSize / kDataHeaderSize) {
-            return Problem(CabinetStatus::kDamaged, "damaged cabinet: its folders claim more data blocks than its size can hold");
+            return Problem(CabinetStatus::kDamaged,
+                           "damaged cabinet: its folders claim more data blocks than its size can hold");
         }
         DataBlock header;
         CabinetCheck check = ReadBlockHeader(offset, block, header);

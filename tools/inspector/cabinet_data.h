@@ -12,13 +12,6 @@
 
 namespace qarv::tools::inspector {
 
-using tools::ByteView;
-using tools::Cabinet;
-using tools::CabinetCheck;
-using tools::CabinetFile;
-using tools::CabinetFolder;
-using tools::CabinetStatus;
-
 struct CabinetDataReport {
     std::size_t blocks = 0;
     std::size_t checksummedBlocks = 0;  // blocks that carry a checksum (all of them checked)

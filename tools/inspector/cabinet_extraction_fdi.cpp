@@ -22,8 +22,6 @@
 
 namespace qarv::tools::inspector {
 
-using namespace tools;
-
 namespace {
 
 // The name FDICopy is given, and hands back to FdiOpen joined to an empty path.
@@ -134,7 +132,8 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     decltype(&FDICreate) fdiCreate = nullptr;
     decltype(&FDICopy) fdiCopy = nullptr;
     decltype(&FDIDestroy) fdiDestroy = nullptr;
-    if (!ResolveSystemEntry(module.get(), "FDICreate", fdiCreate) || !ResolveSystemEntry(module.get(), "FDICopy", fdiCopy) ||
+    if (!ResolveSystemEntry(module.get(), "FDICreate", fdiCreate) ||
+        !ResolveSystemEntry(module.get(), "FDICopy", fdiCopy) ||
         !ResolveSystemEntry(module.get(), "FDIDestroy", fdiDestroy)) {
         return Damaged("the system's Cabinet.dll lacks FDICreate, FDICopy or FDIDestroy");
     }

@@ -17,8 +17,6 @@
 
 namespace qarv::tools::inspector {
 
-using namespace tools;
-
 namespace {
 
 // The names libmspack is given, and hands back to Open: the cabinet, and the file being extracted.

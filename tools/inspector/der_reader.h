@@ -9,8 +9,6 @@
 
 namespace qarv::tools::inspector {
 
-using tools::ByteView;
-
 namespace der {
 constexpr std::uint8_t kInteger = 0x02;
 constexpr std::uint8_t kBitString = 0x03;

@@ -32,11 +32,6 @@
 namespace qarv::tools::inspector {
 namespace {
 
-using tools::DescribeDosDateTime;
-using tools::FormatAttributes;
-using tools::FormatDosDateTime;
-using tools::ReadCabinetDirectory;
-
 constexpr std::uint32_t kPayloadResourceId = 129;
 constexpr std::uint16_t kPayloadLanguage = 1033;
 // The shipped launcher is some 24 MB; a file this large is not one, and is not read into memory.
@@ -174,18 +169,21 @@ std::vector<std::string> RefusedNames(const Cabinet& cabinet) {
     return reasons;
 }
 
+// Records a finding for Inspect to report; false, for a step to return.
+bool Failed(Failure& failure, int exitCode, const std::string& message) {
+    failure = {exitCode, message};
+    return false;
+}
+
 // The payload resource's place in the file; false, with why in `failure`, when there is none.
 bool FindPayload(const std::vector<std::uint8_t>& file, PeLookup& lookup, Failure& failure) {
-    lookup = FindPeResource(ByteView(file.data(), file.size()), kResourceTypeRcData, kPayloadResourceId, kPayloadLanguage);
+    lookup = FindPeResource(ByteView(file.data(), file.size()), kResourceTypeRcData, kPayloadResourceId,
+                            kPayloadLanguage);
     if (lookup.status == PeStatus::kNoResource) {
-        failure = {kExitNoPayload,
-                   "no payload resource (RT_RCDATA " + std::to_string(kPayloadResourceId) + "): " + lookup.problem};
-        return false;
+        return Failed(failure, kExitNoPayload,
+                      "no payload resource (RT_RCDATA " + std::to_string(kPayloadResourceId) + "): " + lookup.problem);
     }
-    if (lookup.status != PeStatus::kOk) {
-        failure = {ExitFor(lookup.status), lookup.problem};
-        return false;
-    }
+    if (lookup.status != PeStatus::kOk) return Failed(failure, ExitFor(lookup.status), lookup.problem);
     return true;
 }
 
@@ -211,13 +209,9 @@ std::vector<std::uint8_t> DescrambledPayload(const std::vector<std::uint8_t>& fi
 bool ReadCabinet(ByteView bytes, Cabinet& cabinet, Failure& failure) {
     const CabinetCheck check = ReadCabinetDirectory(bytes, cabinet);
     if (check.status == CabinetStatus::kNotCabinet) {
-        failure = {kExitNotCabinet, "the payload is not a cabinet: descrambled, " + check.problem};
-        return false;
+        return Failed(failure, kExitNotCabinet, "the payload is not a cabinet: descrambled, " + check.problem);
     }
-    if (check.status != CabinetStatus::kOk) {
-        failure = {ExitFor(check.status), check.problem};
-        return false;
-    }
+    if (check.status != CabinetStatus::kOk) return Failed(failure, ExitFor(check.status), check.problem);
     return true;
 }
 
@@ -238,33 +232,26 @@ void PrintCabinet(const Cabinet& cabinet) {
 bool DecodeCabinet(ByteView bytes, const Cabinet& cabinet, CabinetDataReport& report, Failure& failure) {
     CabinetCheck check = DecodeCabinetData(
         bytes, cabinet, cabinet.files.empty() ? cabinet.files.size() : cabinet.files.size() - 1, report);
-    if (check.status != CabinetStatus::kOk) {
-        failure = {ExitFor(check.status), check.problem};
-        return false;
-    }
+    if (check.status != CabinetStatus::kOk) return Failed(failure, ExitFor(check.status), check.problem);
     // Every file once more, extracted by the decoder the launcher's Cabinet.dll stands for; the only
     // one for Quantum and LZX data. A cabinet without files has nothing to extract (libmspack would
     // not even open it); the name check says why the launcher refuses it.
     CabinetExtraction extraction;
     if (!cabinet.files.empty()) {
         check = ExtractCabinet(bytes, cabinet, cabinet.files.size() - 1, extraction);
-        if (check.status != CabinetStatus::kOk) {
-            failure = {ExitFor(check.status), check.problem};
-            return false;
-        }
+        if (check.status != CabinetStatus::kOk) return Failed(failure, ExitFor(check.status), check.problem);
     }
     for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
         if (extraction.fileBytes[i] != cabinet.files[i].size) {
-            failure = {kExitDamaged, "damaged cabinet: file '" + Printable(cabinet.files[i].name) + "' extracts to " +
-                                         std::to_string(extraction.fileBytes[i]) + " bytes, not its " +
-                                         std::to_string(cabinet.files[i].size)};
-            return false;
+            return Failed(failure, kExitDamaged,
+                          "damaged cabinet: file '" + Printable(cabinet.files[i].name) + "' extracts to " +
+                              std::to_string(extraction.fileBytes[i]) + " bytes, not its " +
+                              std::to_string(cabinet.files[i].size));
         }
     }
     if (!report.digest.empty() && report.digest != extraction.digest) {
-        failure = {kExitDamaged, "damaged cabinet: the program's data decodes to MD5 " + report.digest +
-                                     " here but to " + extraction.digest + " by the platform's decoder"};
-        return false;
+        return Failed(failure, kExitDamaged, "damaged cabinet: the program's data decodes to MD5 " + report.digest +
+                                                 " here but to " + extraction.digest + " by the platform's decoder");
     }
     report.digest = extraction.digest;
     return true;

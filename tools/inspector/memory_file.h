@@ -64,7 +64,8 @@ public:
         return static_cast<long long>(count);
     }
 
-    // Moves the read position; false for a sink or a position outside the cabinet. `offset` comes from the cabinet's fields, so it is checked before it is added.
+    // Moves the read position; false for a sink or a position outside the cabinet. `offset` comes
+    // from the cabinet's fields, so it is checked before it is added.
     bool Seek(long long offset, SeekOrigin origin) {
         if (m_isSink) return false;
         const long long size = static_cast<long long>(m_input.size());

@@ -22,7 +22,9 @@ struct PeLayout {
     std::uint64_t sectionTable = 0;
 
     // Where data directory `index`'s entry (RVA, size) lies in the file.
-    std::uint64_t DirectoryEntry(std::uint32_t index) const { return directoryCountField + 4 + 8 * std::uint64_t{index}; }
+    std::uint64_t DirectoryEntry(std::uint32_t index) const {
+        return directoryCountField + 4 + 8 * static_cast<std::uint64_t>(index);
+    }
     // True when the optional header, by its declared size, has room for directory `index`'s entry.
     bool HasRoomForDirectory(std::uint32_t index) const {
         return DirectoryEntry(index) + 8 <= optionalHeader + optionalSize;

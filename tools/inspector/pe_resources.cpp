@@ -62,7 +62,8 @@ PeStatus PeReader::ReadHeaders(std::uint32_t& resourceRva) {
     const PeHeaders headers = ReadPeHeaders(m_file);
     m_lookup.image = headers.layout;
     if (headers.status != PeHeaderStatus::kOk) {
-        return Fail(headers.status == PeHeaderStatus::kTruncated ? PeStatus::kTruncated : PeStatus::kNotPe, headers.problem);
+        const bool truncated = headers.status == PeHeaderStatus::kTruncated;
+        return Fail(truncated ? PeStatus::kTruncated : PeStatus::kNotPe, headers.problem);
     }
     const PeLayout& layout = headers.layout;
     if (!layout.HasRoomForDirectory(kResourceDirectoryIndex)) {

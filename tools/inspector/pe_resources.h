@@ -10,8 +10,6 @@
 
 namespace qarv::tools::inspector {
 
-using tools::ByteView;
-
 constexpr std::uint32_t kResourceTypeRcData = 10;
 
 enum class PeStatus {
