@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tools {
+namespace qarv::tools {
 
 class ByteView {
 public:
@@ -50,4 +50,4 @@ private:
     std::size_t m_size = 0;
 };
 
-}  // namespace tools
+}  // namespace qarv::tools

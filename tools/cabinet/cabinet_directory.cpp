@@ -6,7 +6,7 @@
 
 #include "cabinet_text.h"
 
-namespace tools {
+namespace qarv::tools {
 namespace {
 
 CabinetCheck Problem(CabinetStatus status, const std::string& problem) { return {status, problem}; }
@@ -170,4 +170,4 @@ CabinetCheck ReadCabinetDirectory(ByteView bytes, Cabinet& cabinet) {
     return CheckFileOrder(cabinet);
 }
 
-}  // namespace tools
+}  // namespace qarv::tools

@@ -10,7 +10,7 @@
 
 #include "byte_view.h"
 
-namespace tools {
+namespace qarv::tools {
 
 constexpr std::uint64_t kCabinetHeaderSize = 36;  // CFHEADER without its optional reserve fields
 constexpr std::uint16_t kFlagPreviousCabinet = 0x0001;
@@ -98,4 +98,4 @@ const char* CompressionName(std::uint16_t compression);
 // The checksum of a data block (seed 0 over the data, then over its two size fields).
 std::uint32_t CabinetChecksum(const std::uint8_t* data, std::size_t size, std::uint32_t seed);
 
-}  // namespace tools
+}  // namespace qarv::tools

@@ -5,7 +5,7 @@
 
 #include "cabinet_directory.h"
 
-namespace tools {
+namespace qarv::tools {
 namespace {
 
 bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
@@ -101,4 +101,4 @@ std::string PrintableText(const std::string& bytes) {
     return text;
 }
 
-}  // namespace tools
+}  // namespace qarv::tools

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tools {
+namespace qarv::tools {
 
 // "0x21 r--a": the attribute bits, then read-only, hidden, system, archive.
 std::string FormatAttributes(std::uint16_t attributes);
@@ -38,4 +38,4 @@ std::string HexNumber(std::uint64_t value);
 // and 0x7F) shown as \xNN, other bytes as they are.
 std::string PrintableText(const std::string& bytes);
 
-}  // namespace tools
+}  // namespace qarv::tools

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace tools {
+namespace qarv::tools {
 
 enum class DigestAlgorithm { kMd5, kSha256 };
 
@@ -35,4 +35,4 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-}  // namespace tools
+}  // namespace qarv::tools

@@ -8,7 +8,7 @@
 #include "common/unique_handle.h"
 #include "digest.h"
 
-namespace tools {
+namespace qarv::tools {
 
 struct Digest::State {
     DWORD size = 0;
@@ -58,4 +58,4 @@ std::vector<std::uint8_t> Digest::Finish() {
     return digest;
 }
 
-}  // namespace tools
+}  // namespace qarv::tools

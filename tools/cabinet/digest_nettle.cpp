@@ -4,7 +4,7 @@
 
 #include "digest.h"
 
-namespace tools {
+namespace qarv::tools {
 
 struct Digest::State {
     DigestAlgorithm algorithm;
@@ -42,4 +42,4 @@ std::vector<std::uint8_t> Digest::Finish() {
     return digest;
 }
 
-}  // namespace tools
+}  // namespace qarv::tools

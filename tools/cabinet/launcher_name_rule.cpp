@@ -3,7 +3,7 @@
 
 #include "cabinet_text.h"
 
-namespace tools {
+namespace qarv::tools {
 
 namespace {
 
@@ -51,4 +51,4 @@ std::string DescribeRefusedName(const std::vector<CabinetFile>& files, const Ref
     return text;
 }
 
-}  // namespace tools
+}  // namespace qarv::tools

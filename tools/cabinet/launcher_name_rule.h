@@ -9,7 +9,7 @@
 #include "cabinet_directory.h"
 #include "payload/file_name_rule.h"
 
-namespace tools {
+namespace qarv::tools {
 
 struct RefusedName {
     std::size_t index = 0;  // of the file refused
@@ -26,4 +26,4 @@ std::vector<RefusedName> RefusedNames(const std::vector<CabinetFile>& files);
 // printed with their control bytes escaped.
 std::string DescribeRefusedName(const std::vector<CabinetFile>& files, const RefusedName& refused, const char* where);
 
-}  // namespace tools
+}  // namespace qarv::tools

@@ -43,11 +43,12 @@ std::vector<std::uint8_t> SignedImage(const std::uint8_t* signature, std::size_t
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace qarv::tools;
     if (size >= 2 && data[0] == 'M' && data[1] == 'Z') {
-        inspector::CheckAuthenticode(inspector::ByteView(data, size));
+        inspector::CheckAuthenticode(ByteView(data, size));
         return 0;
     }
     const std::vector<std::uint8_t> image = SignedImage(data, size);
-    inspector::CheckAuthenticode(inspector::ByteView(image.data(), image.size()));
+    inspector::CheckAuthenticode(ByteView(image.data(), image.size()));
     return 0;
 }

@@ -9,14 +9,15 @@
 #include "cabinet_extraction.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const tools::ByteView bytes(data, size);
-    tools::Cabinet cabinet;
-    if (tools::ReadCabinetDirectory(bytes, cabinet).status != tools::CabinetStatus::kOk) return 0;
+    using namespace qarv::tools;
+    const ByteView bytes(data, size);
+    Cabinet cabinet;
+    if (ReadCabinetDirectory(bytes, cabinet).status != CabinetStatus::kOk) return 0;
     const std::size_t program = cabinet.files.empty() ? 0 : cabinet.files.size() - 1;
     inspector::CabinetDataReport report;
-    if (inspector::DecodeCabinetData(bytes, cabinet, program, report).status != tools::CabinetStatus::kOk) return 0;
+    if (inspector::DecodeCabinetData(bytes, cabinet, program, report).status != CabinetStatus::kOk) return 0;
     inspector::CabinetExtraction extraction;
-    if (inspector::ExtractCabinet(bytes, cabinet, program, extraction).status != tools::CabinetStatus::kOk) return 0;
+    if (inspector::ExtractCabinet(bytes, cabinet, program, extraction).status != CabinetStatus::kOk) return 0;
     // A whole extraction accounts for every file the directory lists.
     if (extraction.fileBytes.size() != cabinet.files.size()) std::abort();
     return 0;

@@ -10,18 +10,19 @@
 #include "cabinet_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    tools::Cabinet cabinet;
-    const tools::CabinetCheck check = tools::ReadCabinetDirectory(tools::ByteView(data, size), cabinet);
-    if (check.status != tools::CabinetStatus::kOk) return 0;
+    using namespace qarv::tools;
+    Cabinet cabinet;
+    const CabinetCheck check = ReadCabinetDirectory(ByteView(data, size), cabinet);
+    if (check.status != CabinetStatus::kOk) return 0;
     if (cabinet.declaredSize > size) std::abort();
     std::vector<std::uint64_t> reached(cabinet.folders.size(), 0);
-    for (const tools::CabinetFile& file : cabinet.files) {
+    for (const CabinetFile& file : cabinet.files) {
         if (file.folder >= cabinet.folders.size() || file.recordOffset >= cabinet.declaredSize) std::abort();
         if (file.folderOffset < reached[file.folder]) std::abort();
         reached[file.folder] = static_cast<std::uint64_t>(file.folderOffset) + file.size;
-        tools::PrintableText(file.name);
-        tools::FormatAttributes(file.attributes);
-        tools::DescribeDosDateTime(file.date, file.time);
+        PrintableText(file.name);
+        FormatAttributes(file.attributes);
+        DescribeDosDateTime(file.date, file.time);
     }
     return 0;
 }

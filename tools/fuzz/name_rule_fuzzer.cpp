@@ -10,10 +10,11 @@
 #include "launcher_name_rule.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<tools::CabinetFile> files;
+    using namespace qarv::tools;
+    std::vector<CabinetFile> files;
     std::size_t at = 0;
     while (at < size && files.size() < 64) {
-        tools::CabinetFile file;
+        CabinetFile file;
         file.attributes = data[at++];
         const std::size_t start = at;
         while (at < size && data[at] != 0) ++at;
@@ -21,11 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++at;
         files.push_back(std::move(file));
     }
-    for (const tools::RefusedName& refused : tools::RefusedNames(files)) {
+    for (const RefusedName& refused : RefusedNames(files)) {
         if (refused.index >= files.size() || refused.clashesWith >= files.size()) std::abort();
         // Two names of one file: the earlier one is named, and it is another file.
         if (refused.problem == qarv::NameProblem::kSameFile && refused.clashesWith >= refused.index) std::abort();
-        tools::DescribeRefusedName(files, refused, "");
+        DescribeRefusedName(files, refused, "");
     }
     return 0;
 }

@@ -11,17 +11,11 @@
 #include "cabinet_text.h"
 #include "der_reader.h"
 #include "digest.h"
+#include "pe_layout.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 namespace {
 
-using tools::Digest;
-using tools::DigestAlgorithm;
-using tools::HexBytes;
-using tools::PrintableText;
-
-constexpr std::uint16_t kMagicPe32 = 0x10B;
-constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 constexpr std::uint32_t kSecurityDirectoryIndex = 4;
 constexpr std::uint16_t kCertificateTypePkcsSignedData = 0x0002;
 constexpr std::uint64_t kWinCertificateHeader = 8;
@@ -323,23 +317,16 @@ private:
 };
 
 bool Checker::ReadLayout(Layout& layout) {
-    std::uint32_t peOffset = 0;
-    std::uint16_t optionalSize = 0, magic = 0;
-    if (!m_file.Read32(0x3C, peOffset) || !m_file.Has(peOffset, 24) ||
-        std::memcmp(m_file.data() + peOffset, "PE\0\0", 4) != 0 || !m_file.Read16(peOffset + 20, optionalSize)) {
+    const PeHeaders headers = ReadPeHeaders(m_file);
+    if (headers.status != PeHeaderStatus::kOk) {
         Unreadable("not a PE image");
         return false;
     }
-    const std::uint64_t optional = static_cast<std::uint64_t>(peOffset) + 24;
-    if (!m_file.Read16(optional, magic) || (magic != kMagicPe32 && magic != kMagicPe32Plus)) {
-        Unreadable("not a PE image");
-        return false;
-    }
-    const std::uint64_t countField = magic == kMagicPe32Plus ? 108 : 92;
-    layout.checksumField = optional + 64;
-    layout.directoryEntry = optional + countField + 4 + 8 * kSecurityDirectoryIndex;
+    const PeLayout& pe = headers.layout;
+    layout.checksumField = pe.checksumField;
+    layout.directoryEntry = pe.DirectoryEntry(kSecurityDirectoryIndex);
     std::uint32_t directoryCount = 0;
-    if (optionalSize < countField + 4 + 8 * (kSecurityDirectoryIndex + 1) || !m_file.Read32(optional + countField, directoryCount) ||
+    if (!pe.HasRoomForDirectory(kSecurityDirectoryIndex) || !m_file.Read32(pe.directoryCountField, directoryCount) ||
         directoryCount <= kSecurityDirectoryIndex) {
         return true;  // no directory entry for a certificate table: unsigned
     }
@@ -500,4 +487,4 @@ SignatureCheck CheckAuthenticode(ByteView file) {
     return Checker(file).Run();
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

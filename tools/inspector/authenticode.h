@@ -11,9 +11,7 @@
 
 #include "byte_view.h"
 
-namespace inspector {
-
-using tools::ByteView;
+namespace qarv::tools::inspector {
 
 enum class SignatureStatus {
     kNone,         // no certificate table
@@ -53,4 +51,4 @@ struct SignatureCheck : SignerDetails {
 // platform cannot compute a digest.
 SignatureCheck CheckAuthenticode(ByteView file);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

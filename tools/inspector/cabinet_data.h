@@ -10,14 +10,7 @@
 #include "byte_view.h"
 #include "cabinet_directory.h"
 
-namespace inspector {
-
-using tools::ByteView;
-using tools::Cabinet;
-using tools::CabinetCheck;
-using tools::CabinetFile;
-using tools::CabinetFolder;
-using tools::CabinetStatus;
+namespace qarv::tools::inspector {
 
 struct CabinetDataReport {
     std::size_t blocks = 0;
@@ -36,4 +29,4 @@ struct CabinetDataReport {
 CabinetCheck DecodeCabinetData(ByteView bytes, const Cabinet& cabinet, std::size_t digestIndex,
                                CabinetDataReport& report);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -13,7 +13,7 @@
 #include "byte_view.h"
 #include "cabinet_directory.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 
 struct CabinetExtraction {
     std::vector<std::uint64_t> fileBytes;  // bytes the decoder produced per file, in cabinet order
@@ -27,4 +27,4 @@ struct CabinetExtraction {
 tools::CabinetCheck ExtractCabinet(tools::ByteView bytes, const tools::Cabinet& cabinet, std::size_t digestIndex,
                                    CabinetExtraction& extraction);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
-#include <iterator>
 #include <new>
 #include <string>
 #include <utility>
@@ -17,26 +15,17 @@
 
 #include "cabinet_extraction.h"
 #include "cabinet_text.h"
+#include "common/system_library.h"
+#include "common/unique_handle.h"
 #include "digest.h"
+#include "memory_file.h"
 
-namespace inspector {
-
-using namespace tools;
+namespace qarv::tools::inspector {
 
 namespace {
 
 // The name FDICopy is given, and hands back to FdiOpen joined to an empty path.
 char kCabinetName[] = "cabinet";
-
-// An FDI file handle: the cabinet to read, or the sink of the one file being extracted.
-struct MemoryFile {
-    ByteView input;
-    std::size_t position = 0;
-    bool isSink = false;
-    std::uint64_t written = 0;
-    Digest* digest = nullptr;
-    std::string digestError;  // a DigestError may not cross Cabinet.dll's frames
-};
 
 // FDI's file callbacks carry no context of their own: the cabinet of the running ExtractCabinet
 // (the tool extracts one cabinet at a time, on one thread).
@@ -51,7 +40,7 @@ struct Session {
     Digest* md5 = nullptr;
     std::size_t index = 0;  // of the file FDI delivers next
     std::size_t lastGiven = SIZE_MAX;  // the last file handed to FDI, which a failure names
-    MemoryFile sink;
+    MemoryFile sink = MemoryFile::Sink(nullptr);
     std::vector<std::uint64_t> fileBytes;
     std::string problem;  // why the notification abandoned the extraction
 };
@@ -66,51 +55,23 @@ FNALLOC(FdiAllocate) {
 FNFREE(FdiFree) { std::free(pv); }
 FNOPEN(FdiOpen) {
     if (pszFile == nullptr || std::strcmp(pszFile, kCabinetName) != 0) return -1;
-    MemoryFile* file = new (std::nothrow) MemoryFile;
-    if (file == nullptr) return -1;
-    file->input = g_cabinet;
-    return reinterpret_cast<INT_PTR>(file);
+    MemoryFile* file = new (std::nothrow) MemoryFile(MemoryFile::Reader(g_cabinet));
+    return file != nullptr ? reinterpret_cast<INT_PTR>(file) : -1;
 }
-FNREAD(FdiRead) {
-    MemoryFile* file = AsFile(hf);
-    if (file->isSink) return static_cast<UINT>(-1);
-    const std::size_t left = file->input.size() - file->position;
-    const std::size_t count = cb < left ? cb : left;
-    if (count != 0) std::memcpy(pv, file->input.data() + file->position, count);
-    file->position += count;
-    return static_cast<UINT>(count);
-}
-FNWRITE(FdiWrite) {
-    MemoryFile* file = AsFile(hf);
-    if (!file->isSink) return static_cast<UINT>(-1);
-    if (file->digest != nullptr) {
-        try {
-            file->digest->Update(pv, cb);
-        } catch (const DigestError& error) {
-            file->digestError = error.what();  // ExtractCabinet throws it again
-            return static_cast<UINT>(-1);
-        }
-    }
-    file->written += cb;
-    return cb;
-}
+FNREAD(FdiRead) { return static_cast<UINT>(AsFile(hf)->Read(pv, cb)); }
+FNWRITE(FdiWrite) { return static_cast<UINT>(AsFile(hf)->Write(pv, cb)); }
 FNCLOSE(FdiClose) {
     MemoryFile* file = AsFile(hf);
-    if (!file->isSink) delete file;
+    if (!file->IsSink()) delete file;
     return 0;
 }
 FNSEEK(FdiSeek) {
     MemoryFile* file = AsFile(hf);
-    if (file->isSink) return -1;
-    const long long size = static_cast<long long>(file->input.size());
-    long long base = 0;
-    if (seektype == SEEK_CUR) base = static_cast<long long>(file->position);
-    else if (seektype == SEEK_END) base = size;
-    else if (seektype != SEEK_SET) return -1;
-    const long long target = base + dist;
-    if (target < 0 || target > size) return -1;
-    file->position = static_cast<std::size_t>(target);
-    return static_cast<long>(target);
+    if (seektype != SEEK_SET && seektype != SEEK_CUR && seektype != SEEK_END) return -1;
+    const SeekOrigin origin = seektype == SEEK_SET ? SeekOrigin::kStart
+                              : seektype == SEEK_CUR ? SeekOrigin::kCurrent : SeekOrigin::kEnd;
+    if (!file->Seek(dist, origin)) return -1;
+    return static_cast<long>(file->Position());
 }
 
 // The answers follow FNFDINOTIFY's documentation: -1 abandons the extraction.
@@ -126,13 +87,11 @@ FNFDINOTIFY(Notify) {
                 return -1;
             }
             session->lastGiven = index;
-            session->sink = MemoryFile{};
-            session->sink.isSink = true;
-            session->sink.digest = index == session->digestIndex ? session->md5 : nullptr;
+            session->sink = MemoryFile::Sink(index == session->digestIndex ? session->md5 : nullptr);
             return reinterpret_cast<INT_PTR>(&session->sink);
         }
         case fdintCLOSE_FILE_INFO:
-            session->fileBytes.push_back(session->sink.written);
+            session->fileBytes.push_back(session->sink.Written());
             ++session->index;
             return TRUE;
         case fdintCABINET_INFO:
@@ -160,11 +119,6 @@ const char* FdiErrorText(int error) {
     return "it cannot be extracted";
 }
 
-template <typename Entry>
-void ResolveEntry(HMODULE module, const char* name, Entry& entry) {
-    entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 CabinetCheck Damaged(const std::string& problem) { return {CabinetStatus::kDamaged, "damaged cabinet: " + problem}; }
 
 }  // namespace
@@ -173,35 +127,21 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
                             CabinetExtraction& extraction) {
     extraction = CabinetExtraction{};
     // Cabinet.dll from the system directory, never one beside the inspector or in the current folder.
-    wchar_t path[MAX_PATH] = {};
-    static const wchar_t kName[] = L"\\Cabinet.dll";
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length + std::size(kName) > MAX_PATH) return Damaged("the system directory cannot be found");
-    std::wcscat(path, kName);
-    HMODULE module = LoadLibraryW(path);
-    if (module == nullptr) return Damaged("the system's Cabinet.dll cannot be loaded");
-    struct ModuleOwner {
-        HMODULE module;
-        ~ModuleOwner() { FreeLibrary(module); }
-    } moduleOwner{module};
+    const UniqueModule module = LoadSystemLibrary(L"Cabinet.dll");
+    if (!module) return Damaged("the system's Cabinet.dll cannot be loaded");
     decltype(&FDICreate) fdiCreate = nullptr;
     decltype(&FDICopy) fdiCopy = nullptr;
     decltype(&FDIDestroy) fdiDestroy = nullptr;
-    ResolveEntry(module, "FDICreate", fdiCreate);
-    ResolveEntry(module, "FDICopy", fdiCopy);
-    ResolveEntry(module, "FDIDestroy", fdiDestroy);
-    if (fdiCreate == nullptr || fdiCopy == nullptr || fdiDestroy == nullptr) {
+    if (!ResolveSystemEntry(module.get(), "FDICreate", fdiCreate) ||
+        !ResolveSystemEntry(module.get(), "FDICopy", fdiCopy) ||
+        !ResolveSystemEntry(module.get(), "FDIDestroy", fdiDestroy)) {
         return Damaged("the system's Cabinet.dll lacks FDICreate, FDICopy or FDIDestroy");
     }
 
     ERF error = {};
-    HFDI context = fdiCreate(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpuUNKNOWN, &error);
-    if (context == nullptr) throw std::bad_alloc();
-    struct ContextOwner {
-        HFDI context;
-        decltype(&FDIDestroy) destroy;
-        ~ContextOwner() { destroy(context); }
-    } contextOwner{context, fdiDestroy};
+    const UniqueFdiContext context(
+        fdiCreate(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpuUNKNOWN, &error), fdiDestroy);
+    if (!context) throw std::bad_alloc();
 
     Digest md5(DigestAlgorithm::kMd5);
     Session session;
@@ -211,9 +151,9 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     g_cabinet = bytes.Slice(0, cabinet.declaredSize);
     g_allocationFailed = false;
     char emptyPath[] = "";
-    const BOOL copied = fdiCopy(context, kCabinetName, emptyPath, 0, Notify, nullptr, &session);
+    const BOOL copied = fdiCopy(context.get(), kCabinetName, emptyPath, 0, Notify, nullptr, &session);
     g_cabinet = ByteView();
-    if (!session.sink.digestError.empty()) throw DigestError(session.sink.digestError);
+    if (session.sink.DigestFailed()) throw DigestError(session.sink.DigestProblem());
     if (!session.problem.empty()) return Damaged(session.problem);
     if (!copied) {
         if (g_allocationFailed) throw std::bad_alloc();
@@ -233,4 +173,4 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     return {};
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -13,27 +13,15 @@
 #include "cabinet_extraction.h"
 #include "cabinet_text.h"
 #include "digest.h"
+#include "memory_file.h"
 
-namespace inspector {
-
-using namespace tools;
+namespace qarv::tools::inspector {
 
 namespace {
 
 // The names libmspack is given, and hands back to Open: the cabinet, and the file being extracted.
 constexpr char kCabinetName[] = "cabinet";
 constexpr char kOutputName[] = "output";
-
-// What Open hands libmspack: the cabinet to read, or the sink of the one file being extracted.
-struct MemoryFile {
-    ByteView input;
-    std::size_t position = 0;
-    bool isSink = false;
-    std::uint64_t written = 0;
-    Digest* digest = nullptr;
-    bool digestFailed = false;  // a DigestError may not cross libmspack's C frames
-    std::string digestError;
-};
 
 struct MemorySystem {
     mspack_system base;  // first, so that libmspack's pointer to it is a pointer to the whole
@@ -50,9 +38,7 @@ MemoryFile* AsFile(mspack_file* file) { return reinterpret_cast<MemoryFile*>(fil
 mspack_file* Open(mspack_system* self, const char* name, int mode) {
     MemorySystem* system = reinterpret_cast<MemorySystem*>(self);
     if (mode == MSPACK_SYS_OPEN_READ && std::strcmp(name, kCabinetName) == 0) {
-        MemoryFile* file = new (std::nothrow) MemoryFile;
-        if (file != nullptr) file->input = system->cabinet;
-        return reinterpret_cast<mspack_file*>(file);
+        return reinterpret_cast<mspack_file*>(new (std::nothrow) MemoryFile(MemoryFile::Reader(system->cabinet)));
     }
     if (mode == MSPACK_SYS_OPEN_WRITE && std::strcmp(name, kOutputName) == 0 && system->sink != nullptr) {
         return reinterpret_cast<mspack_file*>(system->sink);  // owned by ExtractCabinet
@@ -62,52 +48,29 @@ mspack_file* Open(mspack_system* self, const char* name, int mode) {
 
 void Close(mspack_file* handle) {
     MemoryFile* file = AsFile(handle);
-    if (file != nullptr && !file->isSink) delete file;
+    if (file != nullptr && !file->IsSink()) delete file;
 }
 
 int Read(mspack_file* handle, void* buffer, int bytes) {
-    MemoryFile* file = AsFile(handle);
-    if (file->isSink || bytes < 0) return -1;
-    const std::size_t left = file->input.size() - file->position;
-    const std::size_t count = static_cast<std::size_t>(bytes) < left ? static_cast<std::size_t>(bytes) : left;
-    if (count != 0) std::memcpy(buffer, file->input.data() + file->position, count);
-    file->position += count;
-    return static_cast<int>(count);
+    if (bytes < 0) return -1;
+    return static_cast<int>(AsFile(handle)->Read(buffer, static_cast<std::size_t>(bytes)));
 }
 
 int Write(mspack_file* handle, void* buffer, int bytes) {
-    MemoryFile* file = AsFile(handle);
-    if (!file->isSink || bytes < 0) return -1;
-    if (file->digest != nullptr) {
-        try {
-            file->digest->Update(buffer, static_cast<std::size_t>(bytes));
-        } catch (const DigestError& error) {
-            file->digestFailed = true;
-            file->digestError = error.what();
-            return -1;
-        }
-    }
-    file->written += static_cast<std::uint64_t>(bytes);
-    return bytes;
+    if (bytes < 0) return -1;
+    return static_cast<int>(AsFile(handle)->Write(buffer, static_cast<std::size_t>(bytes)));
 }
 
 int Seek(mspack_file* handle, off_t offset, int mode) {
-    MemoryFile* file = AsFile(handle);
-    if (file->isSink) return -1;
-    const std::size_t size = file->input.size();
-    off_t base = 0;
-    if (mode == MSPACK_SYS_SEEK_CUR) base = static_cast<off_t>(file->position);
-    else if (mode == MSPACK_SYS_SEEK_END) base = static_cast<off_t>(size);
-    else if (mode != MSPACK_SYS_SEEK_START) return -1;
-    // Offsets come from the cabinet's fields: checked before they are added.
-    if (offset < -base || offset > static_cast<off_t>(size) - base) return -1;
-    file->position = static_cast<std::size_t>(base + offset);
-    return 0;
+    if (mode != MSPACK_SYS_SEEK_START && mode != MSPACK_SYS_SEEK_CUR && mode != MSPACK_SYS_SEEK_END) return -1;
+    const SeekOrigin origin = mode == MSPACK_SYS_SEEK_START ? SeekOrigin::kStart
+                              : mode == MSPACK_SYS_SEEK_CUR ? SeekOrigin::kCurrent : SeekOrigin::kEnd;
+    return AsFile(handle)->Seek(offset, origin) ? 0 : -1;
 }
 
 off_t Tell(mspack_file* handle) {
-    MemoryFile* file = AsFile(handle);
-    return file->isSink ? static_cast<off_t>(file->written) : static_cast<off_t>(file->position);
+    const MemoryFile* file = AsFile(handle);
+    return static_cast<off_t>(file->IsSink() ? file->Written() : file->Position());
 }
 
 // libmspack's warnings repeat what its error codes and the inspector's own checks say.
@@ -184,19 +147,17 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
             return Damaged("libmspack reads another file list than the cabinet's directory (file " +
                            std::to_string(index + 1) + ")");
         }
-        MemoryFile sink;
-        sink.isSink = true;
-        sink.digest = index == digestIndex ? &md5 : nullptr;
+        MemoryFile sink = MemoryFile::Sink(index == digestIndex ? &md5 : nullptr);
         system.sink = &sink;
         const int result = decompressor->extract(decompressor.get(), file, kOutputName);
         system.sink = nullptr;
-        if (sink.digestFailed) throw DigestError(sink.digestError);
+        if (sink.DigestFailed()) throw DigestError(sink.DigestProblem());
         if (system.allocationFailed) throw std::bad_alloc();
         if (result != MSPACK_ERR_OK) {
             return Damaged("file '" + PrintableText(cabinet.files[index].name) + "' does not extract with libmspack: " +
                            ErrorText(result));
         }
-        extraction.fileBytes.push_back(sink.written);
+        extraction.fileBytes.push_back(sink.Written());
     }
     if (index != cabinet.files.size()) {
         return Damaged("libmspack finds " + std::to_string(index) + " files, the directory lists " +
@@ -206,4 +167,4 @@ CabinetCheck ExtractCabinet(ByteView bytes, const Cabinet& cabinet, std::size_t 
     return {};
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -7,9 +7,7 @@
 
 #include "byte_view.h"
 
-namespace inspector {
-
-using tools::ByteView;
+namespace qarv::tools::inspector {
 
 namespace der {
 constexpr std::uint8_t kInteger = 0x02;
@@ -104,4 +102,4 @@ inline std::string OidText(ByteView value) {
     return (value.data()[value.size() - 1] & 0x80) ? std::string() : text;
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

@@ -50,14 +50,16 @@ endif()
 
 # The same tool as a Windows console program, for inspecting a launcher on a Windows machine: one
 # static file, with zlib from the MinGW zlib package (libz-mingw-w64-dev); it extracts through the
-# system's own Cabinet.dll, loaded at run time by its full path.
+# system's own Cabinet.dll, loaded at run time by its full path as the launcher loads it
+# (common/system_library.cpp).
 find_path(QARV_MINGW_ZLIB_INCLUDE zlib.h)
 find_library(QARV_MINGW_ZLIB NAMES libz.a)
 if(QARV_MINGW_ZLIB_INCLUDE AND QARV_MINGW_ZLIB)
   include(${CMAKE_SOURCE_DIR}/tools/cabinet/cabinet.cmake)
   add_executable(qarv_inspector ${CMAKE_SOURCE_DIR}/tools/inspector/inspector_main.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/inspector/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_data.cpp
-                 ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_extraction_fdi.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/pe_layout.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/pe_resources.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_data.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/inspector/cabinet_extraction_fdi.cpp ${CMAKE_SOURCE_DIR}/common/system_library.cpp
                  ${CMAKE_SOURCE_DIR}/tools/inspector/authenticode.cpp ${CMAKE_SOURCE_DIR}/tools/inspector/signature_report.cpp)
   set_target_properties(qarv_inspector PROPERTIES OUTPUT_NAME qarv-inspector)
   # Tested in the x86_64 tree; the i686 tree builds it only when asked for by name.

@@ -29,13 +29,8 @@
 #include "pe_resources.h"
 #include "signature_report.h"
 
-namespace inspector {
+namespace qarv::tools::inspector {
 namespace {
-
-using tools::DescribeDosDateTime;
-using tools::FormatAttributes;
-using tools::FormatDosDateTime;
-using tools::ReadCabinetDirectory;
 
 constexpr std::uint32_t kPayloadResourceId = 129;
 constexpr std::uint16_t kPayloadLanguage = 1033;
@@ -174,6 +169,109 @@ std::vector<std::string> RefusedNames(const Cabinet& cabinet) {
     return reasons;
 }
 
+// Records a finding for Inspect to report; false, for a step to return.
+bool Failed(Failure& failure, int exitCode, const std::string& message) {
+    failure = {exitCode, message};
+    return false;
+}
+
+// The payload resource's place in the file; false, with why in `failure`, when there is none.
+bool FindPayload(const std::vector<std::uint8_t>& file, PeLookup& lookup, Failure& failure) {
+    lookup = FindPeResource(ByteView(file.data(), file.size()), kResourceTypeRcData, kPayloadResourceId,
+                            kPayloadLanguage);
+    if (lookup.status == PeStatus::kNoResource) {
+        return Failed(failure, kExitNoPayload,
+                      "no payload resource (RT_RCDATA " + std::to_string(kPayloadResourceId) + "): " + lookup.problem);
+    }
+    if (lookup.status != PeStatus::kOk) return Failed(failure, ExitFor(lookup.status), lookup.problem);
+    return true;
+}
+
+void PrintImage(const PeLayout& image) {
+    std::printf("  image     %s, %s, %s\n", image.pe32Plus ? "PE32+" : "PE32", MachineName(image.machine).c_str(),
+                Plural(image.sectionCount, "section").c_str());
+}
+
+void PrintPayloadPlace(const PeResource& resource) {
+    std::printf("  payload   RT_RCDATA %u, language %u: %u bytes at file offset 0x%llX (RVA 0x%X)\n",
+                kPayloadResourceId, resource.language, resource.size,
+                static_cast<unsigned long long>(resource.fileOffset), resource.rva);
+}
+
+// The payload's bytes as the launcher extracts them: descrambled with its own transform.
+std::vector<std::uint8_t> DescrambledPayload(const std::vector<std::uint8_t>& file, const PeResource& resource) {
+    std::vector<std::uint8_t> bytes(file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset),
+                                    file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset + resource.size));
+    DescramblePayload(bytes.data(), bytes.size());
+    return bytes;
+}
+
+bool ReadCabinet(ByteView bytes, Cabinet& cabinet, Failure& failure) {
+    const CabinetCheck check = ReadCabinetDirectory(bytes, cabinet);
+    if (check.status == CabinetStatus::kNotCabinet) {
+        return Failed(failure, kExitNotCabinet, "the payload is not a cabinet: descrambled, " + check.problem);
+    }
+    if (check.status != CabinetStatus::kOk) return Failed(failure, ExitFor(check.status), check.problem);
+    return true;
+}
+
+void PrintCabinet(const Cabinet& cabinet) {
+    std::string methods;
+    for (const CabinetFolder& folder : cabinet.folders) {
+        const char* name = tools::CompressionName(folder.compression);
+        if (methods.find(name) == std::string::npos) methods += std::string(methods.empty() ? "" : ", ") + name;
+    }
+    std::printf("  cabinet   version %u.%u, %u bytes, %s (%s), %s\n", cabinet.versionMajor, cabinet.versionMinor,
+                cabinet.declaredSize, Plural(cabinet.folders.size(), "folder").c_str(),
+                methods.empty() ? "no data" : methods.c_str(), Plural(cabinet.files.size(), "file").c_str());
+    PrintFileTable(cabinet);
+}
+
+// Decodes the cabinet's data twice, with the inspector's own decoder and with the platform's, and
+// checks that both give every file its size and the program the same MD5, which `report` then holds.
+bool DecodeCabinet(ByteView bytes, const Cabinet& cabinet, CabinetDataReport& report, Failure& failure) {
+    CabinetCheck check = DecodeCabinetData(
+        bytes, cabinet, cabinet.files.empty() ? cabinet.files.size() : cabinet.files.size() - 1, report);
+    if (check.status != CabinetStatus::kOk) return Failed(failure, ExitFor(check.status), check.problem);
+    // Every file once more, extracted by the decoder the launcher's Cabinet.dll stands for; the only
+    // one for Quantum and LZX data. A cabinet without files has nothing to extract (libmspack would
+    // not even open it); the name check says why the launcher refuses it.
+    CabinetExtraction extraction;
+    if (!cabinet.files.empty()) {
+        check = ExtractCabinet(bytes, cabinet, cabinet.files.size() - 1, extraction);
+        if (check.status != CabinetStatus::kOk) return Failed(failure, ExitFor(check.status), check.problem);
+    }
+    for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
+        if (extraction.fileBytes[i] != cabinet.files[i].size) {
+            return Failed(failure, kExitDamaged,
+                          "damaged cabinet: file '" + Printable(cabinet.files[i].name) + "' extracts to " +
+                              std::to_string(extraction.fileBytes[i]) + " bytes, not its " +
+                              std::to_string(cabinet.files[i].size));
+        }
+    }
+    if (!report.digest.empty() && report.digest != extraction.digest) {
+        return Failed(failure, kExitDamaged, "damaged cabinet: the program's data decodes to MD5 " + report.digest +
+                                                 " here but to " + extraction.digest + " by the platform's decoder");
+    }
+    report.digest = extraction.digest;
+    return true;
+}
+
+void PrintData(const Cabinet& cabinet, const CabinetDataReport& report) {
+    std::string checksums = "checksums: none in the cabinet";
+    if (report.checksummedBlocks == report.blocks && report.blocks != 0) {
+        checksums = "checksums: all " + std::to_string(report.blocks) + " match";
+    } else if (report.checksummedBlocks != 0) {
+        checksums = "checksums: " + std::to_string(report.checksummedBlocks) + " match, " +
+                    std::to_string(report.blocks - report.checksummedBlocks) + " blocks carry none";
+    }
+    std::printf("\n  data      %s decoded to %llu bytes; %s\n", Plural(report.blocks, "block").c_str(),
+                static_cast<unsigned long long>(report.uncompressedBytes), checksums.c_str());
+    if (!cabinet.files.empty()) {
+        std::printf("  program MD5  %s  %s\n", report.digest.c_str(), Printable(cabinet.files.back().name).c_str());
+    }
+}
+
 int Inspect(const std::string& path, bool offsetsOnly) {
     std::vector<std::uint8_t> file;
     Failure failure;
@@ -188,13 +286,8 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     };
     if (!ReadWholeFile(path, file, failure)) return fail(failure.exitCode, failure.message);
 
-    const PeLookup lookup = FindPeResource(ByteView(file.data(), file.size()), kResourceTypeRcData,
-                                           kPayloadResourceId, kPayloadLanguage);
-    if (lookup.status == PeStatus::kNoResource) {
-        return fail(kExitNoPayload, "no payload resource (RT_RCDATA " + std::to_string(kPayloadResourceId) + "): " +
-                                        lookup.problem);
-    }
-    if (lookup.status != PeStatus::kOk) return fail(ExitFor(lookup.status), lookup.problem);
+    PeLookup lookup;
+    if (!FindPayload(file, lookup, failure)) return fail(failure.exitCode, failure.message);
     const PeResource& resource = lookup.resource;
     if (offsetsOnly) {
         std::printf("payload_offset=%llu\npayload_size=%u\n", static_cast<unsigned long long>(resource.fileOffset),
@@ -203,76 +296,24 @@ int Inspect(const std::string& path, bool offsetsOnly) {
     }
 
     std::printf("%s\n", path.c_str());
-    std::printf("  image     %s, %s, %s\n", lookup.image.pe32Plus ? "PE32+" : "PE32",
-                MachineName(lookup.image.machine).c_str(), Plural(lookup.image.sectionCount, "section").c_str());
+    PrintImage(lookup.image);
     const SignatureCheck signature = CheckAuthenticode(ByteView(file.data(), file.size()));
     PrintSignature(signature);
     if (signature.status == SignatureStatus::kMismatch) signatureExit = kExitSignatureMismatch;
     if (signature.status == SignatureStatus::kUnreadable) signatureExit = kExitSignatureUnreadable;
     signatureProblem = signature.problem;
-    std::printf("  payload   RT_RCDATA %u, language %u: %u bytes at file offset 0x%llX (RVA 0x%X)\n",
-                kPayloadResourceId, resource.language, resource.size,
-                static_cast<unsigned long long>(resource.fileOffset), resource.rva);
+    PrintPayloadPlace(resource);
 
-    std::vector<std::uint8_t> cabinetBytes(file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset),
-                                           file.begin() + static_cast<std::ptrdiff_t>(resource.fileOffset + resource.size));
-    qarv::DescramblePayload(cabinetBytes.data(), cabinetBytes.size());
+    const std::vector<std::uint8_t> cabinetBytes = DescrambledPayload(file, resource);
     const ByteView bytes(cabinetBytes.data(), cabinetBytes.size());
-
     Cabinet cabinet;
-    CabinetCheck check = ReadCabinetDirectory(bytes, cabinet);
-    if (check.status == CabinetStatus::kNotCabinet) {
-        return fail(kExitNotCabinet, "the payload is not a cabinet: descrambled, " + check.problem);
-    }
-    if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
-
-    std::string methods;
-    for (const CabinetFolder& folder : cabinet.folders) {
-        const char* name = tools::CompressionName(folder.compression);
-        if (methods.find(name) == std::string::npos) methods += std::string(methods.empty() ? "" : ", ") + name;
-    }
-    std::printf("  cabinet   version %u.%u, %u bytes, %s (%s), %s\n", cabinet.versionMajor, cabinet.versionMinor,
-                cabinet.declaredSize, Plural(cabinet.folders.size(), "folder").c_str(),
-                methods.empty() ? "no data" : methods.c_str(), Plural(cabinet.files.size(), "file").c_str());
-    PrintFileTable(cabinet);
-
+    if (!ReadCabinet(bytes, cabinet, failure)) return fail(failure.exitCode, failure.message);
+    PrintCabinet(cabinet);
     CabinetDataReport report;
-    check = DecodeCabinetData(bytes, cabinet, cabinet.files.empty() ? cabinet.files.size() : cabinet.files.size() - 1,
-                              report);
-    if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
-    // Every file once more, extracted by the decoder the launcher's Cabinet.dll stands for; the only
-    // one for Quantum and LZX data. A cabinet without files has nothing to extract (libmspack would
-    // not even open it); the name check below says why the launcher refuses it.
-    CabinetExtraction extraction;
-    if (!cabinet.files.empty()) {
-        check = ExtractCabinet(bytes, cabinet, cabinet.files.size() - 1, extraction);
-        if (check.status != CabinetStatus::kOk) return fail(ExitFor(check.status), check.problem);
-    }
-    for (std::size_t i = 0; i < cabinet.files.size(); ++i) {
-        if (extraction.fileBytes[i] != cabinet.files[i].size) {
-            return fail(kExitDamaged, "damaged cabinet: file '" + Printable(cabinet.files[i].name) + "' extracts to " +
-                                          std::to_string(extraction.fileBytes[i]) + " bytes, not its " +
-                                          std::to_string(cabinet.files[i].size));
-        }
-    }
-    if (!report.digest.empty() && report.digest != extraction.digest) {
-        return fail(kExitDamaged, "damaged cabinet: the program's data decodes to MD5 " + report.digest +
-                                      " here but to " + extraction.digest + " by the platform's decoder");
-    }
-    report.digest = extraction.digest;
-    std::string checksums = "checksums: none in the cabinet";
-    if (report.checksummedBlocks == report.blocks && report.blocks != 0) {
-        checksums = "checksums: all " + std::to_string(report.blocks) + " match";
-    } else if (report.checksummedBlocks != 0) {
-        checksums = "checksums: " + std::to_string(report.checksummedBlocks) + " match, " +
-                    std::to_string(report.blocks - report.checksummedBlocks) + " blocks carry none";
-    }
-    std::printf("\n  data      %s decoded to %llu bytes; %s\n", Plural(report.blocks, "block").c_str(),
-                static_cast<unsigned long long>(report.uncompressedBytes), checksums.c_str());
-    if (!cabinet.files.empty()) {
-        std::printf("  program MD5  %s  %s\n", report.digest.c_str(), Printable(cabinet.files.back().name).c_str());
-    }
+    if (!DecodeCabinet(bytes, cabinet, report, failure)) return fail(failure.exitCode, failure.message);
+    PrintData(cabinet, report);
     PrintWarnings(cabinet, cabinetBytes.size());
+
     const std::vector<std::string> refused = RefusedNames(cabinet);
     for (const std::string& reason : refused) std::printf("  refused: %s\n", reason.c_str());
     if (signatureExit != kExitValid) return fail(signatureExit, signature.problem);
@@ -329,18 +370,18 @@ std::optional<int> ParseArguments(int argc, char** argv, std::string& path, bool
 }
 
 }  // namespace
-}  // namespace inspector
+}  // namespace qarv::tools::inspector
 
 int main(int argc, char** argv) {
     bool offsetsOnly = false;
     std::string path;
-    if (const std::optional<int> status = inspector::ParseArguments(argc, argv, path, offsetsOnly)) return *status;
+    if (const std::optional<int> status = qarv::tools::inspector::ParseArguments(argc, argv, path, offsetsOnly)) return *status;
     try {
-        return inspector::Inspect(path, offsetsOnly);
+        return qarv::tools::inspector::Inspect(path, offsetsOnly);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "qarv-inspector: %s: out of memory\n", path.c_str());
-    } catch (const tools::DigestError& error) {
+    } catch (const qarv::tools::DigestError& error) {
         std::fprintf(stderr, "qarv-inspector: %s: cannot compute a digest: %s\n", path.c_str(), error.what());
     }
-    return inspector::kExitUnreadable;
+    return qarv::tools::inspector::kExitUnreadable;
 }

@@ -2,27 +2,19 @@
 // Layout reference: https://learn.microsoft.com/windows/win32/debug/pe-format
 #include "pe_resources.h"
 
-#include <cstdio>
-#include <cstring>
 #include <vector>
 
-namespace inspector {
+#include "cabinet_text.h"
+
+namespace qarv::tools::inspector {
 namespace {
 
-constexpr std::uint16_t kMagicPe32 = 0x10B;
-constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 constexpr std::uint32_t kResourceDirectoryIndex = 2;
 constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::uint64_t kSectionHeaderSize = 40;
 constexpr std::uint64_t kDirectoryTableSize = 16;
 constexpr std::uint64_t kDirectoryEntrySize = 8;
 constexpr std::uint64_t kDataEntrySize = 16;
-
-std::string Hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 struct Section {
     std::uint32_t virtualAddress = 0;
@@ -67,40 +59,27 @@ private:
 };
 
 PeStatus PeReader::ReadHeaders(std::uint32_t& resourceRva) {
-    std::uint32_t peOffset = 0;
-    if (m_file.size() < 2 || m_file.data()[0] != 'M' || m_file.data()[1] != 'Z') {
-        return Fail(PeStatus::kNotPe, "not a PE file (no MZ signature)");
+    const PeHeaders headers = ReadPeHeaders(m_file);
+    m_lookup.image = headers.layout;
+    if (headers.status != PeHeaderStatus::kOk) {
+        const bool truncated = headers.status == PeHeaderStatus::kTruncated;
+        return Fail(truncated ? PeStatus::kTruncated : PeStatus::kNotPe, headers.problem);
     }
-    if (!m_file.Read32(0x3C, peOffset)) return Fail(PeStatus::kNotPe, "not a PE file (too short for a DOS header)");
-    const std::uint64_t coff = static_cast<std::uint64_t>(peOffset) + 4;
-    if (!m_file.Has(peOffset, 4) || std::memcmp(m_file.data() + peOffset, "PE\0\0", 4) != 0) {
-        return Fail(PeStatus::kNotPe, "not a PE file (no PE signature at " + Hex(peOffset) + ")");
-    }
-    std::uint16_t sectionCount = 0, optionalSize = 0, magic = 0;
-    if (!m_file.Read16(coff, m_lookup.image.machine) || !m_file.Read16(coff + 2, sectionCount) ||
-        !m_file.Read16(coff + 16, optionalSize)) {
-        return Fail(PeStatus::kTruncated, "truncated PE file: it ends inside the file header");
-    }
-    const std::uint64_t optional = coff + 20;
-    if (!m_file.Read16(optional, magic)) return Fail(PeStatus::kTruncated, "truncated PE file: it ends inside the optional header");
-    if (magic != kMagicPe32 && magic != kMagicPe32Plus) {
-        return Fail(PeStatus::kNotPe, "not a PE image (optional header magic " + Hex(magic) + ")");
-    }
-    m_lookup.image.pe32Plus = magic == kMagicPe32Plus;
-    m_lookup.image.sectionCount = sectionCount;
-    const std::uint64_t countField = m_lookup.image.pe32Plus ? 108 : 92;
-    const std::uint64_t directories = countField + 4;
-    const std::uint64_t resourceField = directories + 8 * kResourceDirectoryIndex;
-    if (optionalSize < resourceField + 8) {
+    const PeLayout& layout = headers.layout;
+    if (!layout.HasRoomForDirectory(kResourceDirectoryIndex)) {
         return Fail(PeStatus::kNoResource, "the image has no resource directory (its optional header is too short for one)");
     }
-    if (!m_file.Has(optional, optionalSize)) return Fail(PeStatus::kTruncated, "truncated PE file: it ends inside the optional header");
+    if (!m_file.Has(layout.optionalHeader, layout.optionalSize)) {
+        return Fail(PeStatus::kTruncated, "truncated PE file: it ends inside the optional header");
+    }
     std::uint32_t directoryCount = 0, resourceSize = 0;
-    m_file.Read32(optional + countField, directoryCount);
-    m_file.Read32(optional + resourceField, resourceRva);
-    m_file.Read32(optional + resourceField + 4, resourceSize);
+    const std::uint64_t resourceEntry = layout.DirectoryEntry(kResourceDirectoryIndex);
+    m_file.Read32(layout.directoryCountField, directoryCount);
+    m_file.Read32(resourceEntry, resourceRva);
+    m_file.Read32(resourceEntry + 4, resourceSize);
 
-    const std::uint64_t table = optional + optionalSize;
+    const std::uint16_t sectionCount = layout.sectionCount;
+    const std::uint64_t table = layout.sectionTable;
     if (!m_file.Has(table, kSectionHeaderSize * sectionCount)) {
         return Fail(PeStatus::kTruncated, "truncated PE file: it ends inside the section table");
     }
@@ -129,19 +108,19 @@ PeStatus PeReader::MapRva(std::uint32_t rva, std::uint64_t length, const char* w
         const std::uint32_t into = rva - section.virtualAddress;
         room = section.span - into;
         if (length > room) {
-            return Fail(PeStatus::kNotPe, std::string("damaged PE file: the ") + what + " (RVA " + Hex(rva) + ", " +
+            return Fail(PeStatus::kNotPe, std::string("damaged PE file: the ") + what + " (RVA " + HexNumber(rva) + ", " +
                                               std::to_string(length) + " bytes) runs past the end of its section");
         }
         fileOffset = static_cast<std::uint64_t>(section.rawOffset) + into;
         if (!m_file.Has(fileOffset, length)) {
             return Fail(PeStatus::kTruncated, std::string("truncated file: the ") + what + " (file offset " +
-                                                  Hex(fileOffset) + ", " + std::to_string(length) +
+                                                  HexNumber(fileOffset) + ", " + std::to_string(length) +
                                                   " bytes) runs past the end of the file (" +
                                                   std::to_string(m_file.size()) + " bytes)");
         }
         return PeStatus::kOk;
     }
-    return Fail(PeStatus::kNotPe, std::string("damaged PE file: the ") + what + " (RVA " + Hex(rva) +
+    return Fail(PeStatus::kNotPe, std::string("damaged PE file: the ") + what + " (RVA " + HexNumber(rva) +
                                       ") lies in no section's file data");
 }
 
@@ -249,8 +228,8 @@ std::string MachineName(std::uint16_t machine) {
         case 0x8664: return "x86-64";
         case 0xAA64: return "ARM64";
         case 0x01C4: return "ARM Thumb-2";
-        default: return "machine " + Hex(machine);
+        default: return "machine " + HexNumber(machine);
     }
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

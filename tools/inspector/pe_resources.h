@@ -1,15 +1,14 @@
-// Finding one resource's bytes in a PE file (PE32 or PE32+) by reading its headers and resource
-// directory by hand: no loader, no Windows headers, every offset checked against the file.
+// Finding one resource's bytes in a PE file (PE32 or PE32+) by reading its headers (pe_layout.h)
+// and resource directory by hand: no loader, no Windows headers, every offset checked against the file.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "byte_view.h"
+#include "pe_layout.h"
 
-namespace inspector {
-
-using tools::ByteView;
+namespace qarv::tools::inspector {
 
 constexpr std::uint32_t kResourceTypeRcData = 10;
 
@@ -18,12 +17,6 @@ enum class PeStatus {
     kNotPe,        // no MZ/PE signatures, or headers that do not describe an image
     kTruncated,    // the headers say the bytes are there, the file ends first
     kNoResource,   // a well-formed image without the resource asked for
-};
-
-struct PeImage {
-    bool pe32Plus = false;
-    std::uint16_t machine = 0;
-    std::uint16_t sectionCount = 0;
 };
 
 struct PeResource {
@@ -36,7 +29,7 @@ struct PeResource {
 struct PeLookup {
     PeStatus status = PeStatus::kNotPe;
     std::string problem;  // says what is wrong when status is not kOk
-    PeImage image;
+    PeLayout image;  // filled as far as the headers could be read
     PeResource resource;
 };
 
@@ -47,4 +40,4 @@ PeLookup FindPeResource(ByteView file, std::uint32_t type, std::uint32_t id, std
 // "i386", "x86-64", ... or the machine number in hexadecimal.
 std::string MachineName(std::uint16_t machine);
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

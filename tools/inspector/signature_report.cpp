@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-namespace inspector {
+namespace qarv::tools::inspector {
 namespace {
 
 // The lines every signature has, primary or nested: algorithm, signer, certificate, timestamp.
@@ -57,4 +57,4 @@ void PrintSignature(const SignatureCheck& check) {
     }
 }
 
-}  // namespace inspector
+}  // namespace qarv::tools::inspector

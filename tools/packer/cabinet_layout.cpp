@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace packer {
+namespace qarv::tools::packer {
 namespace {
 
 void Write16(std::vector<std::uint8_t>& bytes, std::uint64_t offset, std::uint16_t value) {
@@ -52,4 +52,4 @@ void SetEntryDateTime(std::vector<std::uint8_t>& cabinet, const CabinetEntry& en
     Write16(cabinet, entry.recordOffset + tools::kFileTimeField, time);
 }
 
-}  // namespace packer
+}  // namespace qarv::tools::packer

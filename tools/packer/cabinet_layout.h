@@ -8,7 +8,7 @@
 
 #include "cabinet_directory.h"
 
-namespace packer {
+namespace qarv::tools::packer {
 
 // Every failure the packer reports to its user; the message says what to fix.
 struct PackerError : std::runtime_error {
@@ -27,4 +27,4 @@ std::string ProblemWithEntryName(const std::string& name);
 void SetEntryAttributes(std::vector<std::uint8_t>& cabinet, const CabinetEntry& entry, std::uint16_t attributes);
 void SetEntryDateTime(std::vector<std::uint8_t>& cabinet, const CabinetEntry& entry, std::uint16_t date, std::uint16_t time);
 
-}  // namespace packer
+}  // namespace qarv::tools::packer

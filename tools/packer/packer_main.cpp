@@ -34,7 +34,7 @@
 #include "payload/scramble_transform.h"
 #include "run_program.h"
 
-namespace packer {
+namespace qarv::tools::packer {
 namespace {
 
 constexpr int kExitFailure = 1;
@@ -242,23 +242,25 @@ void CheckNamesAsTheLauncherDoes(const std::vector<CabinetEntry>& entries) {
                       "; the launcher would refuse the payload");
 }
 
-int Pack(const Options& options) {
-    TemporaryFolder work;
-    std::vector<std::uint8_t> cabinet;
-    std::string source;
-    if (!options.folder.empty()) {
-        const std::vector<std::string> names = InstallerFiles(options.folder, options.program);
-        const std::string made = work.File("installer.cab");
-        std::vector<std::string> arguments = {"gcab", "-c", "-z", "-n", made};
-        for (const std::string& name : names) arguments.push_back(JoinPath(options.folder, name));
-        RunTool(arguments, nullptr, "making the cabinet");
-        cabinet = ReadCabinetFile(made, "the cabinet made by gcab", "folder '" + options.folder + "'");
-        source = "folder " + options.folder;
-    } else {
-        cabinet = ReadCabinetFile(options.cabinet, "cabinet", "cabinet '" + options.cabinet + "'");
+// The installer's cabinet: made with gcab from --folder, or read as given with --cabinet.
+// `source` names it for the summary.
+std::vector<std::uint8_t> InstallerCabinet(const Options& options, TemporaryFolder& work, std::string& source) {
+    if (options.folder.empty()) {
         source = "cabinet " + options.cabinet;
+        return ReadCabinetFile(options.cabinet, "cabinet", "cabinet '" + options.cabinet + "'");
     }
+    const std::vector<std::string> names = InstallerFiles(options.folder, options.program);
+    const std::string made = work.File("installer.cab");
+    std::vector<std::string> arguments = {"gcab", "-c", "-z", "-n", made};
+    for (const std::string& name : names) arguments.push_back(JoinPath(options.folder, name));
+    RunTool(arguments, nullptr, "making the cabinet");
+    source = "folder " + options.folder;
+    return ReadCabinetFile(made, "the cabinet made by gcab", "folder '" + options.folder + "'");
+}
 
+// The cabinet's entries, read and checked under the launcher's name rule; an error names the
+// installer it came from.
+std::vector<CabinetEntry> CheckedEntries(const Options& options, const std::vector<std::uint8_t>& cabinet) {
     std::vector<CabinetEntry> entries;
     try {
         entries = ReadCabinetEntries(cabinet);
@@ -266,6 +268,12 @@ int Pack(const Options& options) {
         throw PackerError("'" + (options.cabinet.empty() ? options.folder : options.cabinet) + "': " + error.what());
     }
     CheckNamesAsTheLauncherDoes(entries);
+    return entries;
+}
+
+// --attributes and --date, patched into the cabinet's directory; `entries` are then read again
+// from the patched bytes, as the launcher will read them, under the same rule.
+void ApplyEntryOptions(const Options& options, std::vector<std::uint8_t>& cabinet, std::vector<CabinetEntry>& entries) {
     for (const auto& [name, attributes] : options.attributes) {
         auto found = std::find_if(entries.begin(), entries.end(), [&](const CabinetEntry& e) { return e.name == name; });
         if (found == entries.end()) throw PackerError("--attributes names '" + name + "', which is not in the cabinet");
@@ -281,17 +289,18 @@ int Pack(const Options& options) {
         }
         for (const CabinetEntry& entry : entries) SetEntryDateTime(cabinet, entry, date, time);
     }
-    // The entries as the launcher will read them, from the patched bytes, under the same rule.
     if (!options.attributes.empty() || !options.date.empty()) {
         entries = ReadCabinetEntries(cabinet);
         CheckNamesAsTheLauncherDoes(entries);
     }
+}
 
-    // The final cabinet must decode completely, and the program to start is read back from it.
+// The final cabinet must decode completely, and the program to start is read back from it: the
+// MD5 of what cabextract extracts.
+std::string ProgramDigest(TemporaryFolder& work, const std::vector<std::uint8_t>& cabinet, const CabinetEntry& program) {
     const std::string checked = work.File("checked.cab");
     WriteFileWhole(checked, cabinet);
     RunTool({"cabextract", "-q", "-t", checked}, nullptr, "checking the cabinet");
-    const CabinetEntry& program = entries.back();
     std::string programBytes;
     RunTool({"cabextract", "-q", "-p", "-F", program.name, checked}, &programBytes, "reading the program to start");
     if (programBytes.size() != program.size) {
@@ -299,8 +308,11 @@ int Pack(const Options& options) {
     }
     tools::Digest md5(tools::DigestAlgorithm::kMd5);
     md5.Update(programBytes.data(), programBytes.size());
-    const std::string programDigest = tools::HexBytes(md5.Finish());
+    return tools::HexBytes(md5.Finish());
+}
 
+// The cabinet scrambled as the launcher's payload, once descrambling has given the cabinet back.
+std::vector<std::uint8_t> ScrambledPayload(const std::vector<std::uint8_t>& cabinet) {
     std::vector<std::uint8_t> payload = cabinet;
     qarv::ScramblePayload(payload.data(), payload.size());
     std::vector<std::uint8_t> roundTrip = payload;
@@ -308,10 +320,11 @@ int Pack(const Options& options) {
     if (roundTrip != cabinet || (payload == cabinet && !cabinet.empty())) {
         throw PackerError("round trip failed: descrambling the payload does not give the cabinet back");
     }
+    return payload;
+}
 
-    if (!options.keepCabinet.empty()) WriteFileWhole(options.keepCabinet, cabinet);
-    WriteFileWhole(options.output, payload);
-
+void PrintSummary(const Options& options, const std::string& source, const std::vector<CabinetEntry>& entries,
+                  std::size_t cabinetSize, std::size_t payloadSize, const std::string& programDigest) {
     std::printf("qarv-packer: %s\n", source.c_str());
     std::printf("  %-4s %-32s %10s  %-11s %s\n", "#", "file", "bytes", "attributes", "date (local)");
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -320,14 +333,28 @@ int Pack(const Options& options) {
                     tools::FormatAttributes(entry.attributes).c_str(), tools::DescribeDosDateTime(entry.date, entry.time).c_str(),
                     i + 1 == entries.size() ? "  <- program to start (closed last)" : "");
     }
-    const std::size_t chunks = qarv::PayloadChunkCount(payload.size());
-    const std::uint32_t lastChunk = qarv::PayloadChunkLength((chunks - 1) * qarv::kPayloadChunkSize, payload.size());
-    std::printf("  cabinet      %zu bytes, %zu files\n", cabinet.size(), entries.size());
+    const std::size_t chunks = PayloadChunkCount(payloadSize);
+    const std::uint32_t lastChunk = PayloadChunkLength((chunks - 1) * kPayloadChunkSize, payloadSize);
+    std::printf("  cabinet      %zu bytes, %zu files\n", cabinetSize, entries.size());
     std::printf("  payload      %s: %zu bytes in %zu chunks (%zu of %u bytes, last %u bytes)\n",
-                options.output.c_str(), payload.size(), chunks, lastChunk == qarv::kPayloadChunkSize ? chunks : chunks - 1,
-                qarv::kPayloadChunkSize, lastChunk);
+                options.output.c_str(), payloadSize, chunks, lastChunk == kPayloadChunkSize ? chunks : chunks - 1,
+                kPayloadChunkSize, lastChunk);
     std::printf("  round trip   ok\n");
-    std::printf("  program MD5  %s  %s\n", programDigest.c_str(), program.name.c_str());
+    std::printf("  program MD5  %s  %s\n", programDigest.c_str(), entries.back().name.c_str());
+}
+
+int Pack(const Options& options) {
+    TemporaryFolder work;
+    std::string source;
+    std::vector<std::uint8_t> cabinet = InstallerCabinet(options, work, source);
+    std::vector<CabinetEntry> entries = CheckedEntries(options, cabinet);
+    ApplyEntryOptions(options, cabinet, entries);
+    const std::string programDigest = ProgramDigest(work, cabinet, entries.back());
+    const std::vector<std::uint8_t> payload = ScrambledPayload(cabinet);
+
+    if (!options.keepCabinet.empty()) WriteFileWhole(options.keepCabinet, cabinet);
+    WriteFileWhole(options.output, payload);
+    PrintSummary(options, source, entries, cabinet.size(), payload.size(), programDigest);
     return 0;
 }
 
@@ -403,17 +430,17 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
 }
 
 }  // namespace
-}  // namespace packer
+}  // namespace qarv::tools::packer
 
 int main(int argc, char** argv) {
     try {
-        packer::Options options;
-        if (const std::optional<int> status = packer::ParseArguments(argc, argv, options)) return *status;
-        return packer::Pack(options);
-    } catch (const packer::PackerError& error) {
+        qarv::tools::packer::Options options;
+        if (const std::optional<int> status = qarv::tools::packer::ParseArguments(argc, argv, options)) return *status;
+        return qarv::tools::packer::Pack(options);
+    } catch (const qarv::tools::packer::PackerError& error) {
         std::fprintf(stderr, "qarv-packer: error: %s\n", error.what());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "qarv-packer: error: %s\n", error.what());
     }
-    return packer::kExitFailure;
+    return qarv::tools::packer::kExitFailure;
 }

@@ -8,7 +8,7 @@
 #include "cabinet_layout.h"
 #include "payload/payload_limits.h"
 
-namespace packer {
+namespace qarv::tools::packer {
 
 void CheckPayloadSize(std::uint64_t size, const std::string& what) {
     if (size > qarv::kLargestPayload) {
@@ -43,4 +43,4 @@ void CheckFolderData(const std::vector<InstallerFile>& files, const std::string&
     }
 }
 
-}  // namespace packer
+}  // namespace qarv::tools::packer

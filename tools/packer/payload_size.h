@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace packer {
+namespace qarv::tools::packer {
 
 // Throws PackerError when a payload of `size` bytes is larger than the launcher can carry on any
 // Windows (kLargestPayload); prints a warning on standard error, naming the Windows versions that
@@ -22,4 +22,4 @@ struct InstallerFile {
 };
 void CheckFolderData(const std::vector<InstallerFile>& files, const std::string& folder);
 
-}  // namespace packer
+}  // namespace qarv::tools::packer

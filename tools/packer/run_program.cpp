@@ -11,7 +11,7 @@
 
 extern char** environ;
 
-namespace packer {
+namespace qarv::tools::packer {
 namespace {
 
 // Reads both pipes until both are closed, so that neither child stream can fill up and stall.
@@ -75,4 +75,4 @@ int RunProgram(const std::vector<std::string>& arguments, std::string* output, s
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace packer
+}  // namespace qarv::tools::packer

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-namespace packer {
+namespace qarv::tools::packer {
 
 // Runs `arguments` (the program is found on PATH) and waits. Returns its exit status, or -1 when
 // it could not be started or did not exit normally. With `output` set, collects its standard
 // output; its error output goes to `errors` (both may be null).
 int RunProgram(const std::vector<std::string>& arguments, std::string* output, std::string* errors);
 
-}  // namespace packer
+}  // namespace qarv::tools::packer

@@ -14,6 +14,7 @@
 
 #include "tools/tracecap/debug_capture.h"
 
+namespace qarv::tools {
 namespace {
 
 // ERROR_ELEVATION_REQUIRED, which MinGW's headers lack.
@@ -29,8 +30,10 @@ void WriteUtf8(HANDLE stream, const std::wstring& text) {
 }
 
 }  // namespace
+}  // namespace qarv::tools
 
 int wmain() {
+    using namespace qarv::tools;
     const std::wstring commandLine = qarv::CommandLineAfterProgramName();
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
