@@ -12,20 +12,9 @@
 # QARV_SIGN_PASSWORD or the first line of the --password-file; see tools/packer/sign-launcher.sh.
 # If signing fails, no launcher and no package is left in the build folder.
 
-# The password leaves the environment before any other program runs (apt-get, cmake, the compilers,
-# the packer): it is kept in a variable that is never exported and reaches only the signing command,
-# on its standard input.
-# Tracing (bash -x, SHELLOPTS=xtrace) is off on the lines that expand it, so a traced log never
-# holds it.
-trace_off() { trace_was=$-; set +x; } 2>/dev/null
-trace_on() { case $trace_was in *x*) set -x ;; esac; }
-unset -v sign_password sign_password_given
-if [ -n "${QARV_SIGN_PASSWORD+set}" ]; then
-    trace_off; sign_password="$QARV_SIGN_PASSWORD"; trace_on
-    sign_password_given=1
-fi
-unset QARV_SIGN_PASSWORD
-declare +x sign_password sign_password_given
+# The script's own folder without running a program (dirname would see the password).
+case "${BASH_SOURCE[0]}" in */*) here="${BASH_SOURCE[0]%/*}" ;; *) here=. ;; esac
+source "$here/signing_password.sh"
 set -euo pipefail +a
 source "$(dirname "$0")/../../scripts/lib.sh"
 

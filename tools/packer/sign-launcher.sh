@@ -24,19 +24,9 @@
 # --timestamp the signing time is SOURCE_DATE_EPOCH, else the time of the source tree's last
 # commit, so that the same launcher and key give the same signed file; with neither, it refuses.
 
-# Tracing (bash -x, SHELLOPTS=xtrace) is off on every line that expands the password, so that a
-# traced run's log never holds it: trace_off before, trace_on after restores what the caller chose.
-trace_off() { trace_was=$-; set +x; } 2>/dev/null
-trace_on() { case $trace_was in *x*) set -x ;; esac; }
-# The password leaves the environment before any other program runs, and the variable that keeps
-# it is never exported, even if the caller's environment had one of its name.
-unset -v password password_in_environment
-if [ -n "${QARV_SIGN_PASSWORD+set}" ]; then
-    trace_off; password="$QARV_SIGN_PASSWORD"; trace_on
-    password_in_environment=1
-fi
-unset QARV_SIGN_PASSWORD
-declare +x password password_in_environment
+# The script's own folder without running a program (dirname would see the password).
+case "${BASH_SOURCE[0]}" in */*) here="${BASH_SOURCE[0]%/*}" ;; *) here=. ;; esac
+source "$here/signing_password.sh"
 set -euo pipefail +a
 QARV_ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 readonly kProduct="QarvPro 2009 Setup"
@@ -74,23 +64,23 @@ fi
 # Standard input is read before any program runs; a missing password is reported in its turn below.
 password_problem=""
 if [ "$password_file" = - ]; then
-    password=""
+    sign_password=""
     trace_off
-    IFS= read -r password || [ -n "$password" ] || password=""
-    password="${password%$'\r'}"
+    IFS= read -r sign_password || [ -n "$sign_password" ] || sign_password=""
+    sign_password="${sign_password%$'\r'}"
     trace_on
     exec </dev/null  # nothing else of that pipe reaches a program started later
 elif [ -n "$password_file" ]; then
-    password=""
+    sign_password=""
     if [ -f "$password_file" ] && [ -r "$password_file" ]; then
         trace_off
-        IFS= read -r password <"$password_file" || [ -n "$password" ] || password=""
-        password="${password%$'\r'}"
+        IFS= read -r sign_password <"$password_file" || [ -n "$sign_password" ] || sign_password=""
+        sign_password="${sign_password%$'\r'}"
         trace_on
     else
         password_problem="cannot read the password file: $password_file"
     fi
-elif [ -z "${password_in_environment:-}" ]; then
+elif [ -z "${sign_password_given:-}" ]; then
     password_problem="no password for ${positional[0]}: set QARV_SIGN_PASSWORD or use --password-file FILE"
 fi
 
@@ -132,7 +122,7 @@ show_log() {
     local line
     trace_off
     while IFS= read -r line; do
-        if [ -n "$password" ] && [[ "$line" == *"$password"* ]]; then line="  [a line holding the password is withheld]"; fi
+        if [ -n "$sign_password" ] && [[ "$line" == *"$sign_password"* ]]; then line="  [a line holding the password is withheld]"; fi
         printf '  %s\n' "$line" >&2
     done <"$1"
     trace_on
@@ -140,7 +130,7 @@ show_log() {
 
 # give_password [ENDING]: the password on standard output, then ENDING (a line feed unless given).
 # Run in a pipeline's own subshell, so tracing stays off there only.
-give_password() { trace_off; printf '%s%s' "$password" "${1-$'\n'}"; }
+give_password() { trace_off; printf '%s%s' "$sign_password" "${1-$'\n'}"; }
 
 # pkcs12 ARGS...: openssl pkcs12 on the certificate, the password on standard input. Files made
 # by older tools use algorithms that OpenSSL 3 keeps in its legacy provider.
@@ -197,7 +187,7 @@ if [ $check_only = 1 ]; then
 fi
 
 pass_options=()
-trace_off; [ -z "$password" ] || pass_options=(-readpass /dev/stdin); trace_on
+trace_off; [ -z "$sign_password" ] || pass_options=(-readpass /dev/stdin); trace_on
 # sign_with INPUT OUTPUT DIGEST OPTIONS...: one signing attempt, its output in sign.log; one that
 # asks a timestamp server is bounded.
 sign_with() {
