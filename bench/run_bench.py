@@ -4,7 +4,9 @@ realistic, partly compressible files with a quick installer last, builds both la
 and times whole launcher runs as a user waits for them (x86_64, and i686 under WoW64), beside
 Wine's bare process start, the native cp + cabextract + md5sum of the same cabinet and the drop's
 design floor; then the launcher's stages alone against memcpy, CopyFileW, cabextract and md5sum.
-Prints every figure with its ratio.
+Prints every figure with its ratio. Its peers, where 32-bit code runs: NSIS installers of the same
+files (zlib, solid LZMA, stored), timed in the same rounds, with the launcher's run in its steps
+beside them and one progress message beside a native thread round trip (thread_round_trip.cpp).
 
 Then a size sweep: stored cabinets of 16, 64, 256 and 1024 MiB (--sweep=MiB,MiB,... for others,
 --no-sweep for none), a launcher of each architecture built around each, one whole run each: the
@@ -589,7 +591,7 @@ def extracted_check(folder, files):
     return check
 
 
-def print_peers(timed, arches, sizes, floors, native, payload_size):
+def print_peers(timed, arches, sizes, floors, native, payload_size, round_trip):
     """The launchers beside the NSIS installers of the same files, then the launcher's run in its
     steps beside the whole NSIS runs."""
     rows = [(arch, "%s launcher" % arch) for arch in arches] + [("nsis " + key, name) for key, name, _ in NSIS_BUILDS]
@@ -653,6 +655,12 @@ def print_peers(timed, arches, sizes, floors, native, payload_size):
         print("| %s: whole run to the installer's start; to exit | %s; %s |%s |"
               % (name, ms(step_stats(runs, "Installer started")), ms(step_stats(runs, "Launcher exited")),
                  " |" * (2 * len(arches) - 1)))
+    print("\nOne progress message (PBM_SETPOS to another thread's bar, drop_floor's messages alone / %d), best "
+          "(median): %s; a synchronous round trip between two threads in native Linux on this machine "
+          "(thread_round_trip): %.1f µs (%.1f)"
+          % (messages, ", ".join("%s %.0f µs (%.0f)" % (arch, floors[arch]["floor_messages"][0] * 1e6 / messages,
+                                                        floors[arch]["floor_messages"][1] * 1e6 / messages)
+                                 for arch in arches), round_trip[0] * 1e6, round_trip[1] * 1e6))
 
 
 def scaled(pair):
@@ -678,6 +686,9 @@ def main():
     for arch in arches:
         cmake_tree(arch, os.path.join(build_root, arch), TARGETS[arch])
     bin64 = os.path.join(build_root, "x86_64", "bin")
+    round_trip_exe = os.path.join(build_root, "thread_round_trip")
+    subprocess.run(["g++", "-O2", "-pthread", os.path.join(ROOT, "bench", "thread_round_trip.cpp"), "-o",
+                    round_trip_exe], check=True)
 
     work = tempfile.mkdtemp(prefix="bench-work-", dir=build_root)
     prefix = None
@@ -738,6 +749,8 @@ def main():
         for arch in arches:
             floors[arch] = figures_of(prefix.output(WINE64, os.path.join(build_root, arch, "bin", "drop_floor.exe"),
                                                     windows_path(cabinet), windows_path(os.path.join(work, "floor"))))
+        round_trip = figures_of(subprocess.run([round_trip_exe], check=True, capture_output=True,
+                                               text=True).stdout)["round_trip"]
         prefix.clean_state()
         native = native_runs(cabinet, os.path.join(work, "native"))
 
@@ -820,7 +833,7 @@ def main():
                      ours[1] / theirs[1]))
 
     if nsis:
-        print_peers(timed, arches, sizes, floors, native, os.path.getsize(cabinets["i686"]))
+        print_peers(timed, arches, sizes, floors, native, os.path.getsize(cabinets["i686"]), round_trip)
 
     figures = {name: values[0] for name, values in figures_of(stage_text).items()}
     digest = re.search(r"^digest (\w+)", stage_text, re.M).group(1)
