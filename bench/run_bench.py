@@ -4,7 +4,9 @@ realistic, partly compressible files with a quick installer last, builds both la
 and times whole launcher runs as a user waits for them (x86_64, and i686 under WoW64), beside
 Wine's bare process start, the native cp + cabextract + md5sum of the same cabinet and the drop's
 design floor; then the launcher's stages alone against memcpy, CopyFileW, cabextract and md5sum.
-Prints every figure with its ratio.
+Prints every figure with its ratio. Its peers, where 32-bit code runs: NSIS installers of the same
+files (zlib, solid LZMA, stored), timed in the same rounds, with the launcher's run in its steps
+beside them and one progress message beside a native thread round trip (thread_round_trip.cpp).
 
 Then a size sweep: stored cabinets of 16, 64, 256 and 1024 MiB (--sweep=MiB,MiB,... for others,
 --no-sweep for none), a launcher of each architecture built around each, one whole run each: the
@@ -73,7 +75,8 @@ def mixed(rng, size, random_share):
 def make_cabinet(folder, installer):
     """Writes the installer files and packs them with gcab -z, the program `installer` last (the
     launcher starts the file the cabinet holds last), sizing the already-compressed data file until
-    the cabinet has exactly TARGET_SIZE bytes. Fixed contents and dates: the same cabinet each time."""
+    the cabinet has exactly TARGET_SIZE bytes. Fixed contents and dates: the same cabinet each time.
+    Returns the cabinet and its files in their order, the program last."""
     rng = random.Random(2009)
     files = {
         "readme.txt": mixed(rng, 60_000, 0.0),
@@ -106,14 +109,14 @@ def make_cabinet(folder, installer):
         if closest is None or abs(size - TARGET_SIZE) < abs(closest[1] - TARGET_SIZE):
             closest = (signature_size, size)
         if size == TARGET_SIZE:
-            return cabinet
+            return cabinet, [os.path.join(src, name) for name in files]
         # Stored (incompressible) data grows the cabinet almost byte for byte.
         signature_size += TARGET_SIZE - size
     # Each 32 KiB data block brings a header of its own, so a few sizes lie between the cabinets of
     # two neighbouring data sizes: within a block's overhead of the target, the closest will do.
     if abs(closest[1] - TARGET_SIZE) <= 64:
         pack(closest[0])
-        return cabinet
+        return cabinet, [os.path.join(src, name) for name in files]
     sys.exit("run_bench: could not size the cabinet to %d bytes (last %d)" % (TARGET_SIZE, size))
 
 
@@ -135,9 +138,10 @@ def timed_runs(command, prepare=None):
 
 
 def install_what_is_needed():
-    """The project's Debian packages, and the 32-bit Wine that runs the i686 launcher. Returns
+    """The project's Debian packages, NSIS for the peer installers, and the 32-bit Wine that runs
+    the i686 launcher and them. Returns
     whether 32-bit Windows code runs here."""
-    subprocess.run(["bash", "-c", 'source "$1/scripts/lib.sh" && qarv_install_packages', "_", ROOT], check=True)
+    subprocess.run(["bash", "-c", 'source "$1/scripts/lib.sh" && qarv_install_packages && qarv_install_packages nsis', "_", ROOT], check=True)
     if not os.path.exists(WINE32):
         sudo = [] if os.geteuid() == 0 else ["sudo"]
         env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
@@ -296,34 +300,55 @@ class BenchPrefix:
             self.xvfb.wait()
 
 
-def whole_runs(prefix, whole_run_exe, program, clean):
-    """REPEATS whole runs of `program` under whole_run.exe: a list of {step: ms} per run."""
-    runs = []
-    # One untimed run first: it brings the program's file into the page cache, as a user's
-    # download is after the browser wrote it.
-    for attempt in range(REPEATS + 1):
-        if clean:
-            prefix.clean_state()
-        text = prefix.output(WINE64, whole_run_exe, windows_path(program))
-        if attempt == 0:
-            continue
-        run = {}
-        for line in text.splitlines():
-            kind, _, rest = line.rstrip("\r").partition(" ")
-            if kind == "line":
-                ms, _, trace = rest.partition(" ")
-                for beginning, label in TRACE_STEPS:
-                    if trace.startswith(beginning) and label not in run:
-                        run[label] = float(ms)
-                        if label == "Target file MD5 is ...":
-                            run["md5"] = trace[len(beginning):]
-            elif kind == "installer":
-                run["Installer started"] = float(rest)
-            elif kind == "exit":
-                ms, _, code = rest.partition(" ")
-                run["Launcher exited"] = float(ms)
-                run["exit code"] = int(code)
-        runs.append(run)
+def whole_run(prefix, whole_run_exe, program, stamp=None):
+    """One whole run of `program` under whole_run.exe: {step: ms}. `stamp` names the file where a
+    program that leaves no trace has the bench installer write its start."""
+    command = [WINE64, whole_run_exe] + (["--stamp=" + windows_path(stamp)] if stamp else []) + [windows_path(program)]
+    text = prefix.output(*command)
+    run = {}
+    for line in text.splitlines():
+        kind, _, rest = line.rstrip("\r").partition(" ")
+        if kind == "line":
+            ms, _, trace = rest.partition(" ")
+            for beginning, label in TRACE_STEPS:
+                if trace.startswith(beginning) and label not in run:
+                    run[label] = float(ms)
+                    if label == "Target file MD5 is ...":
+                        run["md5"] = trace[len(beginning):]
+        elif kind == "installer":
+            run["Installer started"] = float(rest)
+        elif kind == "exit":
+            ms, _, code = rest.partition(" ")
+            run["Launcher exited"] = float(ms)
+            run["exit code"] = int(code)
+    return run
+
+
+class Subject:
+    """A program timed in the alternating rounds: `prepare` brings its clean state (untimed),
+    `check` says what is wrong with a run, or nothing when it ended well."""
+
+    def __init__(self, name, program, prepare=None, stamp=None, check=None):
+        self.name, self.program, self.prepare, self.stamp, self.check = name, program, prepare, stamp, check
+
+
+def alternating_runs(prefix, whole_run_exe, subjects):
+    """Rounds of one run of each subject, the first round untimed (it brings each program's file into
+    the page cache, as a user's download is after the browser wrote it), then REPEATS timed ones.
+    Each round starts one subject further on, so that no program always follows the same other
+    one; a busy moment of the machine then weighs on all alike. {name: [run, ...]}."""
+    runs = {subject.name: [] for subject in subjects}
+    for round_number in range(REPEATS + 1):
+        shift = round_number % len(subjects)
+        for subject in subjects[shift:] + subjects[:shift]:
+            if subject.prepare:
+                subject.prepare()
+            run = whole_run(prefix, whole_run_exe, subject.program, subject.stamp)
+            fault = subject.check(run) if subject.check else None
+            if fault:
+                sys.exit("run_bench: a run of %s did not end well (%s): %r" % (subject.name, fault, run))
+            if round_number > 0:
+                runs[subject.name].append(run)
     return runs
 
 
@@ -509,6 +534,140 @@ def print_sweep(rows, arches, sizes):
                      row["peak"] / MIB, budget / MIB, row["peak"] / budget))
 
 
+# The peer installers: the same files in NSIS self-extractors, with its three compressions.
+NSIS_BUILDS = (
+    ("zlib", "NSIS, zlib", "SetCompressor zlib"),
+    ("lzma", "NSIS, solid LZMA", "SetCompressor /SOLID lzma"),
+    ("stored", "NSIS, stored", "SetCompress off"),
+)
+
+
+def nsis_folder(key):
+    """The NSIS build's extraction folder under %TEMP%: one of its own, so that a run's clean state
+    is that folder gone."""
+    return "QarvBenchNsis-" + key
+
+
+def build_nsis(folder, files, key, compression):
+    """A single-file NSIS installer of `files` (the program last) that shows its progress page,
+    writes the files to %TEMP%\\<its folder>, starts the program and closes: what a release
+    engineer builds with makensis in a few lines. Requires administrator rights as the launcher
+    does, so that both ask the same of Windows. Returns the installer's path."""
+    script = os.path.join(folder, "bench-%s.nsi" % key)
+    installer = os.path.join(folder, "bench-nsis-%s.exe" % key)
+    lines = ["Unicode true",
+             'Name "QarvPro 2009 bench (%s)"' % key,
+             'OutFile "%s"' % installer,
+             compression,
+             "RequestExecutionLevel admin",
+             "AutoCloseWindow true",
+             "Page instfiles",
+             "Section",
+             '  SetOutPath "$TEMP\\%s"' % nsis_folder(key)]
+    lines += ['  File "%s"' % path for path in files]
+    lines += ["  Exec '\"$OUTDIR\\%s\"'" % os.path.basename(files[-1]), "SectionEnd"]
+    with open(script, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    done = subprocess.run(["makensis", "-V2", script], capture_output=True, text=True)
+    if done.returncode != 0:
+        sys.stderr.write(done.stdout[-4000:] + done.stderr[-4000:])
+        sys.exit("run_bench: makensis failed on %s" % script)
+    return installer
+
+
+def extracted_check(folder, files):
+    """The check of an NSIS run: the bench installer started, and every file lies in `folder` with
+    its size."""
+    def check(run):
+        if run.get("exit code") != 0:
+            return "exit code %r" % run.get("exit code")
+        if "Installer started" not in run:
+            return "the bench installer did not start"
+        for path in files:
+            target = os.path.join(folder, os.path.basename(path))
+            if not os.path.isfile(target) or os.path.getsize(target) != os.path.getsize(path):
+                return "%s missing or of the wrong size" % target
+        return None
+    return check
+
+
+def print_peers(timed, arches, sizes, floors, native, payload_size, round_trip):
+    """The launchers beside the NSIS installers of the same files, then the launcher's run in its
+    steps beside the whole NSIS runs."""
+    rows = [(arch, "%s launcher" % arch) for arch in arches] + [("nsis " + key, name) for key, name, _ in NSIS_BUILDS]
+    start = {name: step_stats(timed[name], "Installer started") for name, _ in rows}
+    end = {name: step_stats(timed[name], "Launcher exited") for name, _ in rows}
+    print("\nBeside the peers: the same files in NSIS 3 installers (Unicode, progress page, closes itself, "
+          "starts the program), in the same prefix and rounds; ms since just before CreateProcessW, best (median)")
+    print("| Installer | File size | To the installer's start | To exit | i686 launcher ÷ it, to start "
+          "| i686 launcher ÷ it, to exit |")
+    print("|---|---:|---:|---:|---:|---:|")
+    ours_start, ours_end = start["i686"], end["i686"]
+    for name, label in rows:
+        print("| %s | %s bytes | %.1f (%.1f) | %.1f (%.1f) | %.2f× (%.2f×) | %.2f× (%.2f×) |"
+              % (label, format(sizes[name], ","), start[name][0], start[name][1], end[name][0], end[name][1],
+                 ours_start[0] / start[name][0], ours_start[1] / start[name][1],
+                 ours_end[0] / end[name][0], ours_end[1] / end[name][1]))
+
+    def step(runs, first, last):
+        return stats([run[last] - (run[first] if first else 0.0) for run in runs])
+
+    def ms(pair):
+        return "%.1f (%.1f)" % pair
+
+    messages = -(-payload_size // 4096)
+    print("\nThe launcher's run in its steps beside the whole NSIS runs, ms, best (median); each step's floor "
+          "measured in the same run")
+    print("| Step |" + "".join(" %s launcher | its floor |" % arch for arch in arches) + " Floor measured as |")
+    print("|---|" + "---:|---:|" * len(arches) + "---|")
+    D, E, X, M = (label for _, label in TRACE_STEPS[0:4])
+    lines = [
+        ("Start-up (CreateProcessW to `Dropping file to`)", lambda a: step(timed[a], None, D),
+         lambda a: step_stats(timed["empty " + a], "Launcher exited"), "an empty program, start to exit"),
+        ("Drop (`Dropping` to `Extracting`)", lambda a: step(timed[a], D, E),
+         lambda a: scaled(floors[a]["floor"]), "drop_floor: copy, writes and messages in one"),
+        ("  of it, the %s progress messages (as drop_floor times them alone)" % format(messages, ","),
+         lambda a: scaled(floors[a]["floor_messages"]), None, ""),
+        ("  of it, the copy and the writes (as drop_floor times them, each alone)",
+         lambda a: tuple(c + w for c, w in zip(scaled(floors[a]["floor_copy"]), scaled(floors[a]["floor_writes"]))),
+         None, ""),
+        ("  the launcher's DropPayloadBytes on drop_floor's bar, in turns with the floor",
+         lambda a: scaled(floors[a]["launcher_drop"]), lambda a: scaled(floors[a]["floor"]), "drop_floor's floor"),
+        ("Extraction (`Extracting` to `extracted`)", lambda a: step(timed[a], E, X),
+         lambda a: scaled(native["cabextract"]), "cabextract (native)"),
+        ("Digest of the program (`extracted` to `MD5`)", lambda a: step(timed[a], X, M),
+         lambda a: scaled(native["md5sum"]), "md5sum (native)"),
+        ("Start of the installer (`MD5` to its first instruction)", lambda a: step(timed[a], M, "Installer started"),
+         lambda a: step_stats(timed["empty " + a], "Launcher exited"), "an empty program, start to exit"),
+        ("The installer's start to the launcher's exit", lambda a: step(timed[a], "Installer started",
+                                                                       "Launcher exited"), None, ""),
+        ("Whole run, to the installer's start", lambda a: step_stats(timed[a], "Installer started"), None, ""),
+        ("Whole run, to exit", lambda a: step_stats(timed[a], "Launcher exited"), None, ""),
+    ]
+
+    for label, ours, floor, floor_label in lines:
+        cells = ""
+        for arch in arches:
+            cells += " %s | %s |" % (ms(ours(arch)), ms(floor(arch)) if floor else "")
+        print("| %s |%s %s |" % (label, cells, floor_label))
+    for key, name, _ in NSIS_BUILDS:
+        runs = timed["nsis " + key]
+        print("| %s: whole run to the installer's start; to exit | %s; %s |%s |"
+              % (name, ms(step_stats(runs, "Installer started")), ms(step_stats(runs, "Launcher exited")),
+                 " |" * (2 * len(arches) - 1)))
+    print("\nOne progress message (PBM_SETPOS to another thread's bar, drop_floor's messages alone / %d), best "
+          "(median): %s; a synchronous round trip between two threads in native Linux on this machine "
+          "(thread_round_trip): %.1f µs (%.1f)"
+          % (messages, ", ".join("%s %.0f µs (%.0f)" % (arch, floors[arch]["floor_messages"][0] * 1e6 / messages,
+                                                        floors[arch]["floor_messages"][1] * 1e6 / messages)
+                                 for arch in arches), round_trip[0] * 1e6, round_trip[1] * 1e6))
+
+
+def scaled(pair):
+    """(best, median) seconds as milliseconds."""
+    return pair[0] * 1e3, pair[1] * 1e3
+
+
 def main():
     arguments = [a for a in sys.argv[1:] if not a.startswith("--")]
     sweep_sizes = SWEEP_MIB
@@ -522,22 +681,25 @@ def main():
     runs_32bit = install_what_is_needed()
     arches = ARCHES if runs_32bit else ("x86_64",)
     if not runs_32bit:
-        print("run_bench: this machine cannot run 32-bit code (%s does not start), so the i686 launcher "
-              "is not measured; only the x86_64 one is" % WINE32)
+        print("run_bench: this machine cannot run 32-bit code (%s does not start), so neither the i686 launcher "
+              "nor the (32-bit) NSIS installers are measured; only the x86_64 launcher is" % WINE32)
     for arch in arches:
         cmake_tree(arch, os.path.join(build_root, arch), TARGETS[arch])
     bin64 = os.path.join(build_root, "x86_64", "bin")
+    round_trip_exe = os.path.join(build_root, "thread_round_trip")
+    subprocess.run(["g++", "-O2", "-pthread", os.path.join(ROOT, "bench", "thread_round_trip.cpp"), "-o",
+                    round_trip_exe], check=True)
 
     work = tempfile.mkdtemp(prefix="bench-work-", dir=build_root)
     prefix = None
     try:
         # One cabinet per launcher, its own architecture's installer last, and the launcher built
         # around it the way a release engineer builds one (QARV_PAYLOAD_SOURCE).
-        cabinets, launchers = {}, {}
+        cabinets, launchers, cabinet_files = {}, {}, {}
         for arch in arches:
             folder = os.path.join(work, "cabinet-" + arch)
             os.makedirs(folder)
-            made = make_cabinet(folder, os.path.join(build_root, arch, "bin", "bench_installer.exe"))
+            made, cabinet_files[arch] = make_cabinet(folder, os.path.join(build_root, arch, "bin", "bench_installer.exe"))
             cabinets[arch] = os.path.join(build_root, "bench-payload-%s.cab" % arch)
             if not os.path.exists(cabinets[arch]) or open(made, "rb").read() != open(cabinets[arch], "rb").read():
                 shutil.copyfile(made, cabinets[arch])
@@ -548,18 +710,47 @@ def main():
         program_md5 = {arch: hashlib.md5(open(os.path.join(build_root, arch, "bin", "bench_installer.exe"), "rb")
                                          .read()).hexdigest().upper() for arch in arches}
 
+        # The peers: NSIS installers of the shipped (i686) launcher's files, 32-bit as it is.
+        nsis = {}
+        if "i686" in arches:
+            for key, _, compression in NSIS_BUILDS:
+                nsis[key] = build_nsis(work, cabinet_files["i686"], key, compression)
+
         prefix = BenchPrefix(os.path.join(build_root, "bench-wineprefix"))
         whole_run_exe = os.path.join(bin64, "whole_run.exe")
-        bare, whole, floors = {}, {}, {}
-        for arch in arches:
-            bare[arch] = whole_runs(prefix, whole_run_exe, os.path.join(build_root, arch, "bin", "empty_program.exe"),
-                                    clean=False)
-            whole[arch] = whole_runs(prefix, whole_run_exe, launchers[arch], clean=True)
-            for run in whole[arch]:
+        temp = prefix.output(WINE64, "winepath", "-u", prefix.output(WINE64, "cmd", "/c", "echo %TEMP%").strip()).strip()
+
+        def launcher_check(arch):
+            def check(run):
                 if run.get("exit code") != 0 or run.get("md5") != program_md5[arch]:
-                    sys.exit("run_bench: a %s launcher run did not end well: %r" % (arch, run))
+                    return "exit code %r, program digest %r" % (run.get("exit code"), run.get("md5"))
+                return None if "Installer started" in run else "the bench installer did not start"
+            return check
+
+        def remover(folder):
+            return lambda: shutil.rmtree(folder, ignore_errors=True)
+
+        subjects = []
+        for arch in arches:
+            subjects.append(Subject("empty " + arch, os.path.join(build_root, arch, "bin", "empty_program.exe")))
+            subjects.append(Subject(arch, launchers[arch], prefix.clean_state, check=launcher_check(arch)))
+        for key in nsis:
+            folder = os.path.join(temp, nsis_folder(key))
+            subjects.append(Subject("nsis " + key, nsis[key], remover(folder), os.path.join(folder, "started.txt"),
+                                    extracted_check(folder, cabinet_files["i686"])))
+        timed = alternating_runs(prefix, whole_run_exe, subjects)
+        sizes = dict({arch: os.path.getsize(launchers[arch]) for arch in arches},
+                     **{"nsis " + key: os.path.getsize(nsis[key]) for key in nsis})
+        for key in nsis:
+            shutil.rmtree(os.path.join(temp, nsis_folder(key)), ignore_errors=True)
+        bare = {arch: timed["empty " + arch] for arch in arches}
+        whole = {arch: timed[arch] for arch in arches}
+        floors = {}
+        for arch in arches:
             floors[arch] = figures_of(prefix.output(WINE64, os.path.join(build_root, arch, "bin", "drop_floor.exe"),
                                                     windows_path(cabinet), windows_path(os.path.join(work, "floor"))))
+        round_trip = figures_of(subprocess.run([round_trip_exe], check=True, capture_output=True,
+                                               text=True).stdout)["round_trip"]
         prefix.clean_state()
         native = native_runs(cabinet, os.path.join(work, "native"))
 
@@ -640,6 +831,9 @@ def main():
             print("| %s | %s | %.1f ms (%.1f) | %s %.1f ms (%.1f) | %.2f× (%.2f×) |"
                   % (arch, what, ours[0], ours[1], other, theirs[0], theirs[1], ours[0] / theirs[0],
                      ours[1] / theirs[1]))
+
+    if nsis:
+        print_peers(timed, arches, sizes, floors, native, os.path.getsize(cabinets["i686"]), round_trip)
 
     figures = {name: values[0] for name, values in figures_of(stage_text).items()}
     digest = re.search(r"^digest (\w+)", stage_text, re.M).group(1)

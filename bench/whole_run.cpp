@@ -2,9 +2,10 @@
 // capture's debug loop and stamps every debugger-output line, and the program's exit, with the
 // milliseconds since just before CreateProcessW. When the trace names the installer the launcher
 // started ("Executing <path> ..."), it also reads the bench installer's start stamp from
-// started.txt beside that path.
+// started.txt beside that path. A program that leaves no trace (another vendor's installer)
+// names the stamp file with --stamp=FILE (quoted when FILE holds spaces) instead.
 //
-//   whole_run.exe <program> [arguments]
+//   whole_run.exe [--stamp=FILE] <program> [arguments]
 //
 // Prints "line <ms> <text>", then "installer <ms>" (when known), then "exit <ms> <code>".
 // Exit code: 0 when the program ran to its end, 1 when it could not be started or timed out.
@@ -56,9 +57,9 @@ std::wstring InstallerPath(const std::wstring& line) {
     return line.substr(head.size(), end - head.size());
 }
 
-// The bench installer's start stamp, waiting for it up to kInstallerWaitMs; 0 when none came.
-long long InstallerStart(const std::wstring& installer) {
-    const std::wstring stamp = installer.substr(0, installer.find_last_of(L'\\') + 1) + L"started.txt";
+// The bench installer's start stamp from the file `stamp`, waiting for it up to kInstallerWaitMs;
+// 0 when none came.
+long long InstallerStart(const std::wstring& stamp) {
     const ULONGLONG deadline = GetTickCount64() + kInstallerWaitMs;
     do {
         HANDLE file = CreateFileW(stamp.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -75,12 +76,39 @@ long long InstallerStart(const std::wstring& installer) {
     return 0;
 }
 
+// Splits a leading --stamp=FILE off `commandLine` and returns FILE, or empty when there is none.
+// Both quotings of a FILE with spaces pass: --stamp="FILE" and, as CreateProcess callers and
+// Wine's loader quote a whole argument, "--stamp=FILE".
+std::wstring TakeStampOption(std::wstring& commandLine) {
+    const std::wstring option = L"--stamp=";
+    const bool wholeQuoted = commandLine.compare(0, option.size() + 1, L"\"" + option) == 0;
+    if (!wholeQuoted && commandLine.compare(0, option.size(), option) != 0) return std::wstring();
+    size_t begin = option.size() + (wholeQuoted ? 1 : 0);
+    size_t end;
+    size_t next;
+    if (wholeQuoted || (begin < commandLine.size() && commandLine[begin] == L'"')) {
+        if (!wholeQuoted) ++begin;
+        end = commandLine.find(L'"', begin);
+        if (end == std::wstring::npos) return std::wstring();
+        next = end + 1;
+    } else {
+        end = commandLine.find(L' ', begin);
+        if (end == std::wstring::npos) end = commandLine.size();
+        next = end;
+    }
+    std::wstring stamp = commandLine.substr(begin, end - begin);
+    next = commandLine.find_first_not_of(L' ', next);
+    commandLine = next == std::wstring::npos ? std::wstring() : commandLine.substr(next);
+    return stamp;
+}
+
 }  // namespace
 
 int wmain() {
-    const std::wstring commandLine = qarv::CommandLineAfterProgramName();
+    std::wstring commandLine = qarv::CommandLineAfterProgramName();
+    const std::wstring stampOption = TakeStampOption(commandLine);
     if (commandLine.empty()) {
-        std::fprintf(stderr, "usage: whole_run.exe <program> [arguments]\n");
+        std::fprintf(stderr, "usage: whole_run.exe [--stamp=FILE] <program> [arguments]\n");
         return 1;
     }
     struct Line {
@@ -108,8 +136,11 @@ int wmain() {
         std::printf("line %.3f %s\n", Milliseconds(start, line.at), Utf8(text).c_str());
         if (installer.empty()) installer = InstallerPath(text);
     }
-    if (!installer.empty()) {
-        const long long installerStart = InstallerStart(installer);
+    const std::wstring stamp = !stampOption.empty() ? stampOption
+                               : installer.empty() ? std::wstring()
+                               : installer.substr(0, installer.find_last_of(L'\\') + 1) + L"started.txt";
+    if (!stamp.empty()) {
+        const long long installerStart = InstallerStart(stamp);
         if (installerStart != 0) std::printf("installer %.3f\n", Milliseconds(start, installerStart));
     }
     std::printf("exit %.3f %lu\n", Milliseconds(start, end), static_cast<unsigned long>(result.exitCode));
