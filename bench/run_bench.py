@@ -137,18 +137,18 @@ def timed_runs(command, prepare=None):
     return stats(times)
 
 
+def lib_sh(script, *arguments, env=None, **options):
+    """Runs `script` in bash with scripts/lib.sh sourced: the project's one way to install
+    packages, build trees and make or stop a Wine prefix. Its arguments are $1, $2, ..."""
+    return subprocess.run(["bash", "-c", 'source "$QARV_ROOT_FOR_BENCH/scripts/lib.sh" && ' + script, "lib.sh"]
+                          + list(arguments), env=dict(env or os.environ, QARV_ROOT_FOR_BENCH=ROOT), **options)
+
+
 def install_what_is_needed():
     """The project's Debian packages, NSIS for the peer installers, and the 32-bit Wine that runs
-    the i686 launcher and them. Returns
-    whether 32-bit Windows code runs here."""
-    subprocess.run(["bash", "-c", 'source "$1/scripts/lib.sh" && qarv_install_packages && qarv_install_packages nsis', "_", ROOT], check=True)
-    if not os.path.exists(WINE32):
-        sudo = [] if os.geteuid() == 0 else ["sudo"]
-        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-        subprocess.run(sudo + ["dpkg", "--add-architecture", "i386"], check=True)
-        subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True, env=env)
-        subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "wine32:i386"],
-                       env=env, stdout=subprocess.DEVNULL)
+    the i686 launcher and them. Returns whether 32-bit Windows code runs here."""
+    lib_sh('qarv_install_packages && qarv_install_packages nsis', check=True)
+    lib_sh('qarv_install_wine32 || qarv_log "wine32:i386 could not be installed here"', check=True)
     try:
         # The 32-bit loader is itself 32-bit Linux code: where the kernel refuses that, no 32-bit
         # Windows program can run either.
@@ -161,16 +161,14 @@ def cmake_tree(source_toolchain_arch, tree, targets, extra=()):
     """Configures `tree` (tests off when it is new; an existing tree keeps its options, such as
     the tests of scripts/test's trees), then builds `targets` in it."""
     if os.path.exists(os.path.join(tree, "CMakeCache.txt")) and not extra:
-        configure = ["cmake", tree]
+        configure = []
     else:
-        configure = ["cmake", "-S", ROOT, "-B", tree,
-                     "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/toolchain-%s.cmake" % (ROOT, source_toolchain_arch),
+        configure = ["-DCMAKE_TOOLCHAIN_FILE=%s/cmake/toolchain-%s.cmake" % (ROOT, source_toolchain_arch),
                      "-DCMAKE_BUILD_TYPE=Release", "-DQARV_BUILD_TESTS=OFF"] + list(extra)
-    subprocess.run(configure, check=True, stdout=subprocess.DEVNULL)
-    build = subprocess.run(["cmake", "--build", tree, "-j2", "--target"] + targets, capture_output=True, text=True)
-    if build.returncode != 0:
-        sys.stderr.write(build.stdout[-4000:] + build.stderr[-4000:])
-        sys.exit("run_bench: building %s in %s failed" % (" ".join(targets), tree))
+    built = lib_sh('qarv_cmake_build "$@"', ROOT, tree, *configure, "--", *targets, stdout=subprocess.DEVNULL)
+    if built.returncode != 0:
+        sys.exit("run_bench: building %s in %s failed (logs: %s.configure.log, %s.build.log)"
+                 % (" ".join(targets), tree, tree, tree))
 
 
 def windows_path(path):
@@ -179,16 +177,7 @@ def windows_path(path):
 
 def stop_prefix(env, prefix):
     """Stops the bench prefix's server, then any of its service processes that outlive it."""
-    subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                if b"WINEPREFIX=" + prefix.encode() + b"\0" in f.read() + b"\0":
-                    os.kill(int(pid), 9)
-        except (OSError, ProcessLookupError):
-            pass
+    lib_sh('export WINEPREFIX="$1"; qarv_cleanup', prefix, env=env, **QUIET)
 
 
 class BenchPrefix:
@@ -232,19 +221,16 @@ class BenchPrefix:
 
     def prepare(self):
         folder = self.prefix
-        self.run(WINE64, "wineboot", "-i")
-        self.reg("add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "Default", "/f")
-        self.reg("add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/d", "1024x768", "/f")
-        for view in ([], ["/reg:32"]):
-            self.reg("add", r"HKLM\SOFTWARE\QarvSetup", "/v", "fAllowDebugPrint", "/t", "REG_DWORD", "/d", "1",
-                     "/f", *view)
-        # The desktop setting takes effect with a new server.
-        subprocess.run([WINESERVER, "-k"], env=self.env, **QUIET)
-        subprocess.run([WINESERVER, "-w"], env=self.env, **QUIET)
-        # A persistent server and the prefix's services started first, so that none of them
-        # inherits an output pipe of the bench or is paid for by a timed run.
-        subprocess.Popen([WINESERVER, "-p", "600"], env=self.env, **QUIET)
-        self.run(WINE64, "cmd", "/c", "exit")
+        # Made as every prefix of the project is (scripts/lib.sh), with its persistent server and
+        # services started first, so that none of them inherits an output pipe of the bench or is
+        # paid for by a timed run; the virtual desktop and the trace set before its desktop starts.
+        lib_sh(r"""setup() {
+                       "$QARV_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+                       "$QARV_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+                       "$QARV_WINE" reg add 'HKLM\SOFTWARE\QarvSetup' /v fAllowDebugPrint /t REG_DWORD /d 1 /f
+                       "$QARV_WINE" reg add 'HKLM\SOFTWARE\QarvSetup' /v fAllowDebugPrint /t REG_DWORD /d 1 /f /reg:32
+                   } >/dev/null 2>&1
+                   qarv_wine_prefix "$1" setup""", folder, env=self.env, check=True, **QUIET)
         # The desktop process too: a program whose first window has to start it waits only a few
         # seconds, and on a busy machine gets no window at all. A second explorer for the same
         # desktop ends at once; one that dies while starting is replaced until the window is there.
