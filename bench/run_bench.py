@@ -290,7 +290,12 @@ def whole_run(prefix, whole_run_exe, program, stamp=None):
     """One whole run of `program` under whole_run.exe: {step: ms}. `stamp` names the file where a
     program that leaves no trace has the bench installer write its start."""
     command = [WINE64, whole_run_exe] + (["--stamp=" + windows_path(stamp)] if stamp else []) + [windows_path(program)]
-    text = prefix.output(*command)
+    return parse_whole_run(prefix.output(*command))
+
+
+def parse_whole_run(text):
+    """whole_run.exe's lines as {step: ms}: each trace step's first time, the digest ("md5"), the
+    installer's start, the exit and its code."""
     run = {}
     for line in text.splitlines():
         kind, _, rest = line.rstrip("\r").partition(" ")
@@ -441,18 +446,8 @@ def size_sweep(build_root, arches, prefix, work, sizes):
             text = prefix.output(WINE64, whole_run_exe, windows_path(launcher))
             wall = time.perf_counter() - started
             peak = memory.stop()
-            run = {}
-            for line in text.splitlines():
-                kind, _, rest = line.rstrip("\r").partition(" ")
-                if kind == "line":
-                    ms, _, trace = rest.partition(" ")
-                    for beginning, label in TRACE_STEPS:
-                        if trace.startswith(beginning) and label not in run:
-                            run[label] = float(ms)
-                elif kind == "exit":
-                    ms, _, code = rest.partition(" ")
-                    run["exit"], run["code"] = float(ms), int(code)
-            if run.get("code") != 0 or len(run) != len(TRACE_STEPS) + 2:
+            run = parse_whole_run(text)
+            if run.get("exit code") != 0 or not all(label in run for _, label in TRACE_STEPS):
                 sys.exit("run_bench: the %s launcher with %d MiB did not end well: %r" % (arch, mib, run))
             prefix.clean_state()
             # A 32-bit floor program cannot always hold the payload twice: its small image leaves
@@ -515,7 +510,7 @@ def print_sweep(rows, arches, sizes):
             floor_note = "" if row["floor_arch"] == arch else " (%s floor)" % row["floor_arch"]
             print("| %s | %s bytes | %.0f | %.0f | %.2f× | %.0f | %.0f%s | %.2f× | %.0f | %.0f | %.2f× | %.0f MiB | "
                   "%.0f MiB | %.2f× |"
-                  % (arch, format(row["size"], ","), run["exit"], native[3], run["exit"] / native[3], drop, row["floor"],
+                  % (arch, format(row["size"], ","), run["Launcher exited"], native[3], run["Launcher exited"] / native[3], drop, row["floor"],
                      floor_note, drop / row["floor"], extraction, native[1], extraction / native[1],
                      row["peak"] / MIB, budget / MIB, row["peak"] / budget))
 
