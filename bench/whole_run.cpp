@@ -105,7 +105,7 @@ std::wstring TakeStampOption(std::wstring& commandLine) {
 }  // namespace
 
 int wmain() {
-    std::wstring commandLine = qarv::CommandLineAfterProgramName();
+    std::wstring commandLine = qarv::tools::CommandLineAfterProgramName();
     const std::wstring stampOption = TakeStampOption(commandLine);
     if (commandLine.empty()) {
         std::fprintf(stderr, "usage: whole_run.exe [--stamp=FILE] <program> [arguments]\n");
@@ -117,11 +117,11 @@ int wmain() {
     };
     std::vector<Line> lines;
     lines.reserve(64);
-    qarv::DebugCaptureCallbacks callbacks;
+    qarv::tools::DebugCaptureCallbacks callbacks;
     callbacks.onOutput = [&lines](const std::wstring& text) { lines.push_back({Counter(), text}); };
 
     const long long start = Counter();
-    const qarv::DebugCaptureResult result = qarv::RunUnderDebugger(commandLine, callbacks, kRunLimitMs);
+    const qarv::tools::DebugCaptureResult result = qarv::tools::RunUnderDebugger(commandLine, callbacks, kRunLimitMs);
     const long long end = Counter();
     if (!result.started || result.timedOut) {
         std::fprintf(stderr, "whole_run: %s %s\n", Utf8(commandLine).c_str(),

@@ -91,9 +91,9 @@ std::vector<std::wstring> TraceOfChild(const char* testName) {
                                L"\" --gtest_also_run_disabled_tests --gtest_filter=LaunchInstallerChild.DISABLED_";
     commandLine += std::wstring(testName, testName + strlen(testName));
     std::vector<std::wstring> lines;
-    qarv::DebugCaptureCallbacks callbacks;
+    qarv::tools::DebugCaptureCallbacks callbacks;
     callbacks.onOutput = [&](const std::wstring& text) { lines.push_back(text); };
-    const qarv::DebugCaptureResult result = qarv::RunUnderDebugger(commandLine, callbacks, 60000);
+    const qarv::tools::DebugCaptureResult result = qarv::tools::RunUnderDebugger(commandLine, callbacks, 60000);
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 0u) << "the child's own checks failed";
     return lines;

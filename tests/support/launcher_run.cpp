@@ -19,7 +19,7 @@ LauncherRun::~LauncherRun() {
 }
 
 void LauncherRun::Run(DWORD timeoutMs) {
-    DebugCaptureCallbacks callbacks;
+    qarv::tools::DebugCaptureCallbacks callbacks;
     callbacks.onStarted = [this](DWORD processId, HANDLE process) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_processId = processId;
@@ -34,7 +34,7 @@ void LauncherRun::Run(DWORD timeoutMs) {
         }
         if (m_whileWaiting) m_whileWaiting(!text.empty() && text.back() == L'\n' ? text.substr(0, text.size() - 1) : text);
     };
-    const DebugCaptureResult result = RunUnderDebugger(L"\"" + m_program + L"\"", callbacks, timeoutMs);
+    const qarv::tools::DebugCaptureResult result = qarv::tools::RunUnderDebugger(L"\"" + m_program + L"\"", callbacks, timeoutMs);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_startedOrFailed = true;
     m_exited = true;

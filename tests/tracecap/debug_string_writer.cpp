@@ -9,7 +9,7 @@
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wcscmp(argv[1], L"--wide-route") == 0) {
-        const char* answer = qarv::SystemDeliversWideDebugStrings() ? "wide\n" : "ansi\n";
+        const char* answer = qarv::tools::SystemDeliversWideDebugStrings() ? "wide\n" : "ansi\n";
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), answer, static_cast<DWORD>(std::strlen(answer)), &written, nullptr);
         return 0;

@@ -6,7 +6,7 @@
 
 #include "common/unique_handle.h"
 
-namespace qarv {
+namespace qarv::tools {
 namespace {
 
 constexpr size_t kMaxDebugStringChars = 65536;
@@ -142,4 +142,4 @@ std::wstring CommandLineAfterProgramName() {
     return cursor;
 }
 
-}  // namespace qarv
+}  // namespace qarv::tools

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace qarv {
+namespace qarv::tools {
 
 struct DebugCaptureResult {
     bool started = false;  // the process was created
@@ -39,4 +39,4 @@ DebugCaptureResult RunUnderDebugger(const std::wstring& commandLine, const Debug
 // was: what a capturing program passes on to the program it runs.
 std::wstring CommandLineAfterProgramName();
 
-}  // namespace qarv
+}  // namespace qarv::tools

@@ -34,7 +34,7 @@ void WriteUtf8(HANDLE stream, const std::wstring& text) {
 
 int wmain() {
     using namespace qarv::tools;
-    const std::wstring commandLine = qarv::CommandLineAfterProgramName();
+    const std::wstring commandLine = qarv::tools::CommandLineAfterProgramName();
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (commandLine.empty()) {
@@ -42,7 +42,7 @@ int wmain() {
         return 127;
     }
 
-    qarv::DebugCaptureCallbacks callbacks;
+    qarv::tools::DebugCaptureCallbacks callbacks;
     bool lossNoted = false;
     callbacks.onOutputChecked = [out, err, &lossNoted](const std::wstring& text, bool mayHaveLostLetters) {
         if (mayHaveLostLetters && !lossNoted) {
@@ -56,7 +56,7 @@ int wmain() {
         const std::wstring line = (!text.empty() && text.back() == L'\n') ? text : text + L"\n";
         WriteUtf8(out, mayHaveLostLetters ? L"(ANSI) " + line : line);
     };
-    const qarv::DebugCaptureResult result = qarv::RunUnderDebugger(commandLine, callbacks);
+    const qarv::tools::DebugCaptureResult result = qarv::tools::RunUnderDebugger(commandLine, callbacks);
     if (!result.started) {
         std::wstring message = L"tracecap: cannot start " + commandLine + L" (error " + std::to_wstring(result.startError) + L")";
         if (result.startError == kErrorElevationRequired) {
