@@ -4,9 +4,11 @@ realistic, partly compressible files with a quick installer last, builds both la
 and times whole launcher runs as a user waits for them (x86_64, and i686 under WoW64), beside
 Wine's bare process start, the native cp + cabextract + md5sum of the same cabinet and the drop's
 design floor; then the launcher's stages alone against memcpy, CopyFileW, cabextract and md5sum.
-Prints every figure with its ratio. Its peers, where 32-bit code runs: NSIS installers of the same
-files (zlib, solid LZMA, stored), timed in the same rounds, with the launcher's run in its steps
-beside them and one progress message beside a native thread round trip (thread_round_trip.cpp).
+Prints every figure with its ratio. Its peers: NSIS installers of the same files (zlib, solid LZMA,
+stored), timed in the same rounds as both launchers, with the launcher's run in its steps beside
+them and one progress message beside a native thread round trip (thread_round_trip.cpp). Those
+rounds need 32-bit code: where this machine cannot run it (or QARV_I686_ROUTE=vm), they run in the
+emulated PC of scripts/vm.sh, all of them, and the rest here with the x86_64 launcher only.
 
 Then a size sweep: stored cabinets of 16, 64, 256 and 1024 MiB (--sweep=MiB,MiB,... for others,
 --no-sweep for none), a launcher of each architecture built around each, one whole run each: the
@@ -17,8 +19,11 @@ Then it runs bench/run_gui_probe.sh: the launcher's dialog-thread answer times t
 
 Usage: run_bench.py [BUILD_ROOT] [--no-gui-probe] [--no-sweep | --sweep=MiB,...]   (default build root: build)
 Installs the packages it needs and builds what is missing, so it runs from a fresh clone.
+QARV_I686_ROUTE=auto (the default), native or vm picks where the 32-bit rounds run, as for scripts/test.
+(run_bench.py --rounds SHARED LOCAL is the emulated PC's part, started by scripts/vm-guest.sh.)
 """
 import hashlib
+import json
 import os
 import platform
 import random
@@ -144,11 +149,13 @@ def lib_sh(script, *arguments, env=None, **options):
                           + list(arguments), env=dict(env or os.environ, QARV_ROOT_FOR_BENCH=ROOT), **options)
 
 
-def install_what_is_needed():
-    """The project's Debian packages, NSIS for the peer installers, and the 32-bit Wine that runs
-    the i686 launcher and them. Returns whether 32-bit Windows code runs here."""
+def install_what_is_needed(route):
+    """The project's Debian packages, NSIS for the peer installers, and, unless `route` sends the
+    32-bit runs to the emulated PC, the 32-bit Wine that runs the i686 launcher and them. Returns
+    whether 32-bit Windows code runs here."""
     lib_sh('qarv_install_packages && qarv_install_packages nsis', check=True)
-    lib_sh('qarv_install_wine32 || qarv_log "wine32:i386 could not be installed here"', check=True)
+    if route != "vm":
+        lib_sh('qarv_install_wine32 || qarv_log "wine32:i386 could not be installed here"', check=True)
     try:
         # The 32-bit loader is itself 32-bit Linux code: where the kernel refuses that, no 32-bit
         # Windows program can run either.
@@ -198,7 +205,8 @@ class BenchPrefix:
                 continue
             self.xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                          **QUIET)
-            deadline = time.monotonic() + 10
+            # Up to 30 s: in the emulated PC the server takes seconds to start.
+            deadline = time.monotonic() + 30
             while self.xvfb.poll() is None and time.monotonic() < deadline:
                 if os.path.exists("/tmp/.X11-unix/X%d" % number):
                     break
@@ -284,6 +292,132 @@ class BenchPrefix:
         if self.xvfb:
             self.xvfb.kill()
             self.xvfb.wait()
+
+
+def machine():
+    """This machine in one line: processor, cores, system, Wine."""
+    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
+               platform.processor())
+    return "%s, %d cores, %s, %s" % (cpu, os.cpu_count(), platform.platform(),
+                                     subprocess.run([WINE64, "--version"], capture_output=True, text=True).stdout.strip())
+
+
+def stage_rounds(folder, build_root, arches, launchers, nsis, cabinet, nsis_files, round_trip_exe):
+    """Copies into `folder` what the alternating rounds run, with rounds.json naming it, so that the
+    rounds run the same wherever the folder is measured (measure_rounds): whole_run.exe, for each of
+    `arches` an empty program, its launcher and its drop floor, the NSIS builds `nsis` with the
+    files each must leave (`nsis_files`), the cabinet of the floors and the native tools, and
+    thread_round_trip. Returns `folder`."""
+    os.makedirs(folder)
+    manifest = {"whole_run": "whole_run.exe", "cabinet": "bench.cab", "round_trip": "thread_round_trip",
+                "floors": {}, "subjects": []}
+
+    def put(source, name):
+        target = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy2(source, target)
+        return name
+
+    put(os.path.join(build_root, "x86_64", "bin", "whole_run.exe"), "whole_run.exe")
+    put(cabinet, "bench.cab")
+    put(round_trip_exe, "thread_round_trip")
+    for arch in arches:
+        binaries = os.path.join(build_root, arch, "bin")
+        installer = open(os.path.join(binaries, "bench_installer.exe"), "rb").read()
+        manifest["floors"][arch] = put(os.path.join(binaries, "drop_floor.exe"), arch + "/drop_floor.exe")
+        manifest["subjects"].append({"name": "empty " + arch,
+                                     "program": put(os.path.join(binaries, "empty_program.exe"),
+                                                    arch + "/empty_program.exe")})
+        manifest["subjects"].append({"name": arch, "program": put(launchers[arch], arch + "/QarvPro 2009 Setup.exe"),
+                                     "md5": hashlib.md5(installer).hexdigest().upper()})
+    for key in nsis:
+        manifest["subjects"].append({"name": "nsis " + key, "program": put(nsis[key], os.path.basename(nsis[key])),
+                                     "nsis": key, "files": [[os.path.basename(path), os.path.getsize(path)]
+                                                            for path in nsis_files]})
+    with open(os.path.join(folder, "rounds.json"), "w") as f:
+        json.dump(manifest, f, indent=1)
+    return folder
+
+
+def measure_rounds(folder, prefix):
+    """The alternating rounds of the programs `folder` holds (stage_rounds) in `prefix`, then each
+    architecture's drop floor, thread_round_trip and the native tools on the same cabinet:
+    {"timed": {subject: [run, ...]}, "floors": {arch: figures}, "round_trip": (best, median),
+    "native": {tool: (best, median)}, "machine": machine()}."""
+    with open(os.path.join(folder, "rounds.json")) as f:
+        manifest = json.load(f)
+    path = lambda name: os.path.join(folder, name)
+    temp = prefix.output(WINE64, "winepath", "-u", prefix.output(WINE64, "cmd", "/c", "echo %TEMP%").strip()).strip()
+
+    def launcher_check(md5):
+        def check(run):
+            if run.get("exit code") != 0 or run.get("md5") != md5:
+                return "exit code %r, program digest %r" % (run.get("exit code"), run.get("md5"))
+            return None if "Installer started" in run else "the bench installer did not start"
+        return check
+
+    def remover(extracted):
+        return lambda: shutil.rmtree(extracted, ignore_errors=True)
+
+    subjects, extracted = [], []
+    for entry in manifest["subjects"]:
+        program = path(entry["program"])
+        if "nsis" in entry:
+            extracted.append(os.path.join(temp, nsis_folder(entry["nsis"])))
+            subjects.append(Subject(entry["name"], program, remover(extracted[-1]),
+                                    os.path.join(extracted[-1], "started.txt"),
+                                    extracted_check(extracted[-1], entry["files"])))
+        elif "md5" in entry:
+            subjects.append(Subject(entry["name"], program, prefix.clean_state, check=launcher_check(entry["md5"])))
+        else:
+            subjects.append(Subject(entry["name"], program))
+    timed = alternating_runs(prefix, path(manifest["whole_run"]), subjects)
+    for leftover in extracted:
+        shutil.rmtree(leftover, ignore_errors=True)
+    floors = {arch: figures_of(prefix.output(WINE64, path(floor), windows_path(path(manifest["cabinet"])),
+                                             windows_path(path("floor"))))
+              for arch, floor in manifest["floors"].items()}
+    round_trip = figures_of(subprocess.run([path(manifest["round_trip"])], check=True, capture_output=True,
+                                           text=True).stdout)["round_trip"]
+    prefix.clean_state()
+    native = native_runs(path(manifest["cabinet"]), path("native"))
+    return {"timed": timed, "floors": floors, "round_trip": round_trip, "native": native, "machine": machine()}
+
+
+def rounds_in_emulated_pc(build_root, folder):
+    """measure_rounds of `folder` in the emulated PC of scripts/vm.sh (its image built once per
+    machine), which sees the folder at the same path: its results, or None, said in one line, where
+    the PC cannot be had. A PC that cannot measure the rounds ends the bench."""
+    env = dict(os.environ, QARV_BUILD_ROOT=build_root)
+    env.setdefault("QARV_VM_TIMEOUT", "5400")
+    results = os.path.join(folder, "results.json")
+    # Its progress goes to the standard error, the tables alone to the standard output.
+    done = lib_sh('source "$QARV_ROOT/scripts/vm.sh" && { qarv_install_packages $QARV_VM_PACKAGES && qarv_vm_image || '
+                  'exit 100; } && qarv_vm_run bench "$1"', folder, env=env, stdout=sys.stderr, stdin=subprocess.DEVNULL)
+    if done.returncode == 100:
+        print("run_bench: the emulated PC could not be had (the reason above), so the peer table is not measured")
+        return None
+    if done.returncode != 0 or not os.path.isfile(results):
+        sys.exit("run_bench: the rounds in the emulated PC did not end well (its log: %s)"
+                 % os.path.join(build_root, "vm", "guest.log"))
+    with open(results) as f:
+        return json.load(f)
+
+
+def rounds_in_this_pc(shared, local):
+    """The emulated PC's part (scripts/vm-guest.sh): copies the rounds' folder `shared` from the
+    host's share to `local` on the PC's own disk, as a user's download lies on theirs, measures the
+    rounds there in a prefix of its own and writes their results to `shared`/results.json."""
+    shutil.rmtree(local, ignore_errors=True)
+    shutil.copytree(shared, local)
+    prefix = BenchPrefix(os.path.join(local, "wineprefix"))
+    try:
+        results = measure_rounds(local, prefix)
+    finally:
+        prefix.close()
+    with open(os.path.join(shared, "results.json.partial"), "w") as f:
+        json.dump(results, f)
+    os.replace(os.path.join(shared, "results.json.partial"), os.path.join(shared, "results.json"))
 
 
 def whole_run(prefix, whole_run_exe, program, stamp=None):
@@ -557,29 +691,35 @@ def build_nsis(folder, files, key, compression):
 
 
 def extracted_check(folder, files):
-    """The check of an NSIS run: the bench installer started, and every file lies in `folder` with
-    its size."""
+    """The check of an NSIS run: the bench installer started, and every file of `files` ([name,
+    size] pairs) lies in `folder` with its size."""
     def check(run):
         if run.get("exit code") != 0:
             return "exit code %r" % run.get("exit code")
         if "Installer started" not in run:
             return "the bench installer did not start"
-        for path in files:
-            target = os.path.join(folder, os.path.basename(path))
-            if not os.path.isfile(target) or os.path.getsize(target) != os.path.getsize(path):
+        for name, size in files:
+            target = os.path.join(folder, name)
+            if not os.path.isfile(target) or os.path.getsize(target) != size:
                 return "%s missing or of the wrong size" % target
         return None
     return check
 
 
-def print_peers(timed, arches, sizes, floors, native, payload_size, round_trip):
+def print_peers(peers, place, sizes, payload_size):
     """The launchers beside the NSIS installers of the same files, then the launcher's run in its
-    steps beside the whole NSIS runs."""
+    steps beside the whole NSIS runs: measure_rounds's results `peers`, measured `place` (here, or
+    in the emulated PC, whose absolute times are not a PC's while their ratios are)."""
+    timed, floors, native, round_trip = peers["timed"], peers["floors"], peers["native"], peers["round_trip"]
+    arches = ARCHES
     rows = [(arch, "%s launcher" % arch) for arch in arches] + [("nsis " + key, name) for key, name, _ in NSIS_BUILDS]
     start = {name: step_stats(timed[name], "Installer started") for name, _ in rows}
     end = {name: step_stats(timed[name], "Launcher exited") for name, _ in rows}
     print("\nBeside the peers: the same files in NSIS 3 installers (Unicode, progress page, closes itself, "
           "starts the program), in the same prefix and rounds; ms since just before CreateProcessW, best (median)")
+    if place != "here":
+        print("Measured %s (%s): its absolute times are an emulated processor's, not a PC's; the ratios between "
+              "its rows are what count" % (place, peers["machine"]))
     print("| Installer | File size | To the installer's start | To exit | i686 launcher ÷ it, to start "
           "| i686 launcher ÷ it, to exit |")
     print("|---|---:|---:|---:|---:|---:|")
@@ -650,6 +790,9 @@ def scaled(pair):
 
 
 def main():
+    if sys.argv[1:2] == ["--rounds"]:
+        rounds_in_this_pc(*sys.argv[2:4])
+        return
     arguments = [a for a in sys.argv[1:] if not a.startswith("--")]
     sweep_sizes = SWEEP_MIB
     for option in sys.argv[1:]:
@@ -659,16 +802,28 @@ def main():
             sweep_sizes = tuple(int(mib) for mib in option[len("--sweep="):].split(","))
     build_root = os.path.abspath(arguments[0] if arguments else os.path.join(ROOT, "build"))
     os.makedirs(build_root, exist_ok=True)
-    runs_32bit = install_what_is_needed()
-    arches = ARCHES if runs_32bit else ("x86_64",)
-    if not runs_32bit:
-        print("run_bench: this machine cannot run 32-bit code (%s does not start), so neither the i686 launcher "
-              "nor the (32-bit) NSIS installers are measured; only the x86_64 launcher is" % WINE32)
-    for arch in arches:
+    route = os.environ.get("QARV_I686_ROUTE", "auto")
+    if route not in ("auto", "native", "vm"):
+        sys.exit("run_bench: QARV_I686_ROUTE is auto, native or vm, not %r" % route)
+    runs_32bit = install_what_is_needed(route)
+    if route == "native" and not runs_32bit:
+        sys.exit("run_bench: QARV_I686_ROUTE=native, but this machine cannot run 32-bit code (%s does not start)"
+                 % WINE32)
+    # The i686 launcher and its (32-bit) NSIS peers run here where they can, else in the emulated PC,
+    # which then runs every row of the peer table, so that they are all measured in one place.
+    pc_route = route == "vm" or not runs_32bit
+    arches = ("x86_64",) if pc_route else ARCHES
+    if pc_route:
+        print("run_bench: %s, so the peer table (both launchers and the NSIS installers) is measured in the "
+              "emulated PC of scripts/vm.sh, the rest here with the x86_64 launcher only"
+              % ("QARV_I686_ROUTE=vm" if route == "vm" else "this machine cannot run 32-bit code (%s does not start)"
+                 % WINE32))
+    for arch in ARCHES:
         cmake_tree(arch, os.path.join(build_root, arch), TARGETS[arch])
     bin64 = os.path.join(build_root, "x86_64", "bin")
     round_trip_exe = os.path.join(build_root, "thread_round_trip")
-    subprocess.run(["g++", "-O2", "-pthread", os.path.join(ROOT, "bench", "thread_round_trip.cpp"), "-o",
+    # Static: the emulated PC runs it too, and has no C++ runtime of its own.
+    subprocess.run(["g++", "-O2", "-static", "-pthread", os.path.join(ROOT, "bench", "thread_round_trip.cpp"), "-o",
                     round_trip_exe], check=True)
 
     work = tempfile.mkdtemp(prefix="bench-work-", dir=build_root)
@@ -677,7 +832,7 @@ def main():
         # One cabinet per launcher, its own architecture's installer last, and the launcher built
         # around it the way a release engineer builds one (QARV_PAYLOAD_SOURCE).
         cabinets, launchers, cabinet_files = {}, {}, {}
-        for arch in arches:
+        for arch in ARCHES:
             folder = os.path.join(work, "cabinet-" + arch)
             os.makedirs(folder)
             made, cabinet_files[arch] = make_cabinet(folder, os.path.join(build_root, arch, "bin", "bench_installer.exe"))
@@ -688,52 +843,28 @@ def main():
             cmake_tree(arch, tree, ["launcher"], ["-DQARV_PAYLOAD_SOURCE=" + cabinets[arch]])
             launchers[arch] = os.path.join(tree, "bin", "QarvPro 2009 Setup.exe")
         cabinet = cabinets["x86_64"]
-        program_md5 = {arch: hashlib.md5(open(os.path.join(build_root, arch, "bin", "bench_installer.exe"), "rb")
-                                         .read()).hexdigest().upper() for arch in arches}
-
         # The peers: NSIS installers of the shipped (i686) launcher's files, 32-bit as it is.
-        nsis = {}
-        if "i686" in arches:
-            for key, _, compression in NSIS_BUILDS:
-                nsis[key] = build_nsis(work, cabinet_files["i686"], key, compression)
-
-        prefix = BenchPrefix(os.path.join(build_root, "bench-wineprefix"))
-        whole_run_exe = os.path.join(bin64, "whole_run.exe")
-        temp = prefix.output(WINE64, "winepath", "-u", prefix.output(WINE64, "cmd", "/c", "echo %TEMP%").strip()).strip()
-
-        def launcher_check(arch):
-            def check(run):
-                if run.get("exit code") != 0 or run.get("md5") != program_md5[arch]:
-                    return "exit code %r, program digest %r" % (run.get("exit code"), run.get("md5"))
-                return None if "Installer started" in run else "the bench installer did not start"
-            return check
-
-        def remover(folder):
-            return lambda: shutil.rmtree(folder, ignore_errors=True)
-
-        subjects = []
-        for arch in arches:
-            subjects.append(Subject("empty " + arch, os.path.join(build_root, arch, "bin", "empty_program.exe")))
-            subjects.append(Subject(arch, launchers[arch], prefix.clean_state, check=launcher_check(arch)))
-        for key in nsis:
-            folder = os.path.join(temp, nsis_folder(key))
-            subjects.append(Subject("nsis " + key, nsis[key], remover(folder), os.path.join(folder, "started.txt"),
-                                    extracted_check(folder, cabinet_files["i686"])))
-        timed = alternating_runs(prefix, whole_run_exe, subjects)
-        sizes = dict({arch: os.path.getsize(launchers[arch]) for arch in arches},
+        nsis = {key: build_nsis(work, cabinet_files["i686"], key, compression) for key, _, compression in NSIS_BUILDS}
+        sizes = dict({arch: os.path.getsize(launchers[arch]) for arch in ARCHES},
                      **{"nsis " + key: os.path.getsize(nsis[key]) for key in nsis})
-        for key in nsis:
-            shutil.rmtree(os.path.join(temp, nsis_folder(key)), ignore_errors=True)
+
+        def stage(name, arches_there):
+            return stage_rounds(os.path.join(work, name), build_root, arches_there, launchers,
+                                nsis if "i686" in arches_there else {}, cabinet, cabinet_files["i686"], round_trip_exe)
+
+        # The emulated PC first, alone: it takes both of the machine's cores.
+        peers, peers_place = None, None
+        if pc_route:
+            peers = rounds_in_emulated_pc(build_root, stage("rounds-pc", ARCHES))
+            peers_place = "in the emulated PC" if peers else None
+        prefix = BenchPrefix(os.path.join(build_root, "bench-wineprefix"))
+        here = measure_rounds(stage("rounds-here", arches), prefix)
+        if "i686" in arches:
+            peers, peers_place = here, "here"
+        timed, floors, round_trip, native = here["timed"], here["floors"], here["round_trip"], here["native"]
         bare = {arch: timed["empty " + arch] for arch in arches}
         whole = {arch: timed[arch] for arch in arches}
-        floors = {}
-        for arch in arches:
-            floors[arch] = figures_of(prefix.output(WINE64, os.path.join(build_root, arch, "bin", "drop_floor.exe"),
-                                                    windows_path(cabinet), windows_path(os.path.join(work, "floor"))))
-        round_trip = figures_of(subprocess.run([round_trip_exe], check=True, capture_output=True,
-                                               text=True).stdout)["round_trip"]
         prefix.clean_state()
-        native = native_runs(cabinet, os.path.join(work, "native"))
 
         # The stages alone (no dialog), as before.
         host = {
@@ -750,11 +881,7 @@ def main():
             prefix.close()
         shutil.rmtree(work, ignore_errors=True)
 
-    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
-               platform.processor())
-    print("Machine: %s, %d cores, %s, %s" % (cpu, os.cpu_count(), platform.platform(),
-                                             subprocess.run([WINE64, "--version"], capture_output=True,
-                                                            text=True).stdout.strip()))
+    print("Machine: " + machine())
     print("Payload: %d bytes (gcab MSZIP cabinet, 7 files, the bench installer last); %d runs each\n"
           % (os.path.getsize(cabinet), REPEATS))
 
@@ -813,8 +940,8 @@ def main():
                   % (arch, what, ours[0], ours[1], other, theirs[0], theirs[1], ours[0] / theirs[0],
                      ours[1] / theirs[1]))
 
-    if nsis:
-        print_peers(timed, arches, sizes, floors, native, os.path.getsize(cabinets["i686"]), round_trip)
+    if peers:
+        print_peers(peers, peers_place, sizes, os.path.getsize(cabinets["i686"]))
 
     figures = {name: values[0] for name, values in figures_of(stage_text).items()}
     digest = re.search(r"^digest (\w+)", stage_text, re.M).group(1)

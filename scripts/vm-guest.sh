@@ -1,16 +1,17 @@
 #!/bin/bash
-# The emulated PC's whole job, run as its process 1 (scripts/vm.sh boots it): an X display, a WoW64
-# Wine prefix on the PC's own disk at the path the build trees expect, then the tests that need
-# 32-bit Windows code: the i686 tree's runs under WoW64 (label wow64) and the x86_64 tree's Wow64*
-# tests, each narrowed further by the caller's QARV_CTEST_ARGS (qarv_ctest_run). Their output goes
-# to qarv_out/guest.log, which the host shows as it comes; the status goes to qarv_out/status;
-# then the PC powers itself off.
+# The emulated PC's whole job, run as its process 1 (scripts/vm.sh boots it). For the tests: an X
+# display, a WoW64 Wine prefix on the PC's own disk at the path the build trees expect, then the
+# tests that need 32-bit Windows code: the i686 tree's runs under WoW64 (label wow64) and the x86_64
+# tree's Wow64* tests, each narrowed further by the caller's QARV_CTEST_ARGS (qarv_ctest_run). For
+# the benchmark (QARV_VM_JOB=bench): its rounds, staged by the host in QARV_VM_BENCH, measured on the
+# PC's own disk (bench/run_bench.py --rounds). The output goes to qarv_out/guest.log, which the host
+# shows as it comes; the status goes to qarv_out/status; then the PC powers itself off.
 # qarv_root and qarv_out come from the kernel's command line.
 set -u
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
 exec >"$qarv_out/guest.log" 2>&1
 source "$qarv_root/scripts/lib.sh"
-source "$qarv_out/request"  # QARV_BUILD_ROOT, QARV_CTEST_ARGS
+source "$qarv_out/request"  # QARV_BUILD_ROOT, QARV_CTEST_ARGS, QARV_VM_JOB, QARV_VM_BENCH
 qarv_ctest_args || QARV_CTEST_ARGV=()  # the host has refused what it does not take
 
 finish() {
@@ -27,6 +28,11 @@ mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
 
 qarv_log "in the emulated PC: $(nproc) processors, $(($(getconf _PHYS_PAGES) * $(getconf PAGE_SIZE) >> 20)) MiB"
+if [ "$QARV_VM_JOB" = bench ]; then
+    # The bench makes its own display and prefix, under the folder it copies the rounds to.
+    python3 "$qarv_root/bench/run_bench.py" --rounds "$QARV_VM_BENCH" /var/lib/qarv-bench && finish 0
+    finish 1
+fi
 # The host's own prefix stays as it is: the PC's is on its own disk, mounted over that path.
 prefix="$QARV_BUILD_ROOT/x86_64/wineprefix"
 mkdir -p /var/lib/qarv-prefix "$prefix" && mount --bind /var/lib/qarv-prefix "$prefix" || finish 1

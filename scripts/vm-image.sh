@@ -3,7 +3,8 @@
 # cannot: vm-image.sh DIR. DIR ends up holding root.img (an ext4 disk), vmlinuz and initrd.img.
 #
 # The PC is Debian of the host's own release, with its Wine (64-bit, the 32-bit half from i386 and
-# both preloaders), Xvfb and ctest: all the test runs need, nothing is compiled there. Its packages
+# both preloaders), Xvfb and ctest: all the test runs need, nothing is compiled there; and what
+# the benchmark's rounds there need besides (python3, xwininfo, cabextract). Its packages
 # come from the release itself (the host's mirror for its code name, no updates or security
 # suites), so that the amd64 and i386 halves always have the same versions. Process 1 of the PC is
 # /sbin/qarv-init (below): it mounts the host folders the kernel command line names and hands over
@@ -60,6 +61,7 @@ echo "== the emulated PC: Debian $codename from $mirror"
 
 packages=kmod,udev,procps,linux-image-amd64,initramfs-tools,cmake
 packages+=,wine,wine64,wine64-preloader,wine32:i386,wine32-preloader:i386,xvfb,xauth
+packages+=,python3,x11-utils,cabextract
 
 rm -rf "$root"
 mmdebstrap --mode=root --variant=minbase --architectures=amd64,i386 --include="$packages" \

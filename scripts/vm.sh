@@ -1,9 +1,9 @@
-# The emulated PC that runs the 32-bit launcher's tests where this machine's kernel refuses 32-bit
-# code (or where the 32-bit Wine cannot be installed): a whole x86-64 PC under QEMU, Debian with
-# Wine inside, booted from a disk image that scripts/vm-image.sh makes once per machine. The tests
-# are built on the host as always; the PC sees the clone and the build trees at the same paths
-# (9p) and runs ctest on them.
-# Sourced by scripts/test after lib.sh, not run.
+# The emulated PC that runs the 32-bit launcher's tests (and the benchmark's 32-bit rounds) where
+# this machine's kernel refuses 32-bit code (or where the 32-bit Wine cannot be installed): a whole
+# x86-64 PC under QEMU, Debian with Wine inside, booted from a disk image that scripts/vm-image.sh
+# makes once per machine. The tests are built on the host as always; the PC sees the clone and the
+# build trees at the same paths (9p) and runs ctest on them.
+# Sourced by scripts/test and bench/run_bench.py after lib.sh, not run.
 
 # Images live outside the clone, one folder per recipe: QARV_VM_CACHE/<hash of vm-image.sh>.
 QARV_VM_CACHE="${QARV_VM_CACHE:-/var/cache/qarv-vm}"
@@ -179,17 +179,31 @@ qarv_vm_image() {
     ) 9>>"$cache/lock"
 }
 
-# Boots the PC on QARV_VM_IMAGE and runs scripts/vm-guest.sh in it with the host's build trees;
-# its output is shown here as it comes. Returns the guest's own status; a PC that runs past
-# QARV_VM_TIMEOUT seconds is stopped and the run fails. The guest's console is kept in
-# $QARV_BUILD_ROOT/vm/console.log and printed when the guest gives no status.
+# Boots the PC on QARV_VM_IMAGE and runs scripts/vm-guest.sh in it with the host's build trees:
+# qarv_vm_run [tests | bench FOLDER]. tests (the default) runs the 32-bit tests; bench runs the
+# benchmark's rounds staged in FOLDER, a folder under the clone or QARV_BUILD_ROOT, where the PC
+# leaves their results (bench/run_bench.py). The guest's output is shown here as it comes.
+# Returns the guest's own status; a PC that runs past QARV_VM_TIMEOUT seconds is stopped and the
+# run fails. The guest's console is kept in $QARV_BUILD_ROOT/vm/console.log and printed when the
+# guest gives no status.
 qarv_vm_run() {
-    local out="$QARV_BUILD_ROOT/vm" limit="${QARV_VM_TIMEOUT:-2400}" accel
+    local job="${1:-tests}" folder="${2:-}" out="$QARV_BUILD_ROOT/vm" limit="${QARV_VM_TIMEOUT:-2400}" accel
     qarv_vm_paths_usable "the clone's path=$QARV_ROOT" QARV_BUILD_ROOT="$QARV_BUILD_ROOT" || return 1
+    case "$job" in
+        tests) ;;
+        bench)
+            case "$folder" in
+                "$QARV_ROOT"/?* | "$QARV_BUILD_ROOT"/?*) ;;
+                *) qarv_log "the emulated PC sees only the clone and $QARV_BUILD_ROOT, not $folder"; return 1 ;;
+            esac ;;
+        *) qarv_log "qarv_vm_run: the job is tests or bench, not '$job'"; return 1 ;;
+    esac
     rm -rf "$out" && mkdir "$out" || return 1
     {
         printf 'QARV_BUILD_ROOT=%q\n' "$QARV_BUILD_ROOT"
         printf 'QARV_CTEST_ARGS=%q\n' "${QARV_CTEST_ARGS:-}"
+        printf 'QARV_VM_JOB=%q\n' "$job"
+        printf 'QARV_VM_BENCH=%q\n' "$folder"
     } >"$out/request"
 
     local append="root=/dev/vda rw console=ttyS0 panic=-1 init=/sbin/qarv-init qarv_root=$QARV_ROOT qarv_out=$out"
