@@ -410,6 +410,7 @@ def rounds_in_this_pc(shared, local):
     rounds there in a prefix of its own and writes their results to `shared`/results.json."""
     shutil.rmtree(local, ignore_errors=True)
     shutil.copytree(shared, local)
+    print("run_bench: making the emulated PC's prefix", file=sys.stderr, flush=True)
     prefix = BenchPrefix(os.path.join(local, "wineprefix"))
     try:
         results = measure_rounds(local, prefix)
@@ -464,6 +465,8 @@ def alternating_runs(prefix, whole_run_exe, subjects):
     one; a busy moment of the machine then weighs on all alike. {name: [run, ...]}."""
     runs = {subject.name: [] for subject in subjects}
     for round_number in range(REPEATS + 1):
+        print("run_bench: round %d of %d (%s)" % (round_number + 1, REPEATS + 1, "untimed" if round_number == 0 else "timed"),
+              file=sys.stderr, flush=True)
         shift = round_number % len(subjects)
         for subject in subjects[shift:] + subjects[:shift]:
             if subject.prepare:
