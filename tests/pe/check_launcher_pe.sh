@@ -1,6 +1,7 @@
 #!/bin/sh
-# Checks a built launcher's PE image: format for its architecture, GUI subsystem, and imports from
-# system DLLs only (no MinGW runtime DLL may be needed beside it); the 32-bit one large-address-aware.
+# Checks a built launcher's PE image: format for its architecture, GUI subsystem, no symbol table or
+# debug sections, and imports from system DLLs only (no MinGW runtime DLL may be needed beside it);
+# the 32-bit one large-address-aware.
 # usage: check_launcher_pe.sh <exe> <i686|x86_64>
 set -eu
 exe="$1"; arch="$2"
@@ -18,6 +19,8 @@ echo "$headers" | grep -Eq '^Subsystem[[:space:]]+00000002' || { echo "FAIL: sub
 if [ "$arch" = i686 ]; then
   echo "$headers" | grep -q "^[[:space:]]*large address aware" || { echo "FAIL: not large-address-aware"; fail=1; }
 fi
+"$objdump" -f "$exe" | grep -Eq 'HAS_SYMS|HAS_DEBUG' && { echo "FAIL: the image carries a symbol table or debug data"; fail=1; }
+"$objdump" -h "$exe" | grep -q ' \.debug' && { echo "FAIL: the image carries debug sections"; fail=1; }
 allowed='^(KERNEL32|USER32|GDI32|ADVAPI32|SHELL32|SHLWAPI|COMCTL32|msvcrt|OLE32|VERSION|CRYPT32)\.dll$'
 imports=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || { echo "FAIL: no imports found"; fail=1; }
