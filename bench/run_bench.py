@@ -712,7 +712,7 @@ def extracted_check(folder, files):
 def print_peers(peers, place, sizes, payload_size):
     """The launchers beside the NSIS installers of the same files, then the launcher's run in its
     steps beside the whole NSIS runs: measure_rounds's results `peers`, measured `place` (here, or
-    in the emulated PC, whose absolute times are not a PC's while their ratios are)."""
+    in the emulated PC, where the order of the rows and steps holds but not the size of a ratio)."""
     timed, floors, native, round_trip = peers["timed"], peers["floors"], peers["native"], peers["round_trip"]
     arches = ARCHES
     rows = [(arch, "%s launcher" % arch) for arch in arches] + [("nsis " + key, name) for key, name, _ in NSIS_BUILDS]
@@ -721,8 +721,8 @@ def print_peers(peers, place, sizes, payload_size):
     print("\nBeside the peers: the same files in NSIS 3 installers (Unicode, progress page, closes itself, "
           "starts the program), in the same prefix and rounds; ms since just before CreateProcessW, best (median)")
     if place != "here":
-        print("Measured %s (%s): its absolute times are an emulated processor's, not a PC's; the ratios between "
-              "its rows are what count" % (place, peers["machine"]))
+        print("Measured %s (%s): its times are an emulated processor's, not a PC's; the order of its rows and "
+              "steps holds, the size of its ratios does not (docs/benchmarks.md)" % (place, peers["machine"]))
     print("| Installer | File size | To the installer's start | To exit | i686 launcher ÷ it, to start "
           "| i686 launcher ÷ it, to exit |")
     print("|---|---:|---:|---:|---:|---:|")
@@ -858,13 +858,12 @@ def main():
         # The emulated PC first, alone: it takes both of the machine's cores.
         peers, peers_place = None, None
         if pc_route:
-            peers = rounds_in_emulated_pc(build_root, stage("rounds-pc", ARCHES))
-            peers_place = "in the emulated PC" if peers else None
+            peers, peers_place = rounds_in_emulated_pc(build_root, stage("rounds-pc", ARCHES)), "in the emulated PC"
         prefix = BenchPrefix(os.path.join(build_root, "bench-wineprefix"))
         here = measure_rounds(stage("rounds-here", arches), prefix)
         if "i686" in arches:
             peers, peers_place = here, "here"
-        timed, floors, round_trip, native = here["timed"], here["floors"], here["round_trip"], here["native"]
+        timed, floors, native = here["timed"], here["floors"], here["native"]
         bare = {arch: timed["empty " + arch] for arch in arches}
         whole = {arch: timed[arch] for arch in arches}
         prefix.clean_state()
